@@ -1,0 +1,30 @@
+// Length-bounded text operations. Every one accepts a missing text and gives
+// a defined result for it instead of crashing.
+#pragma once
+
+#include <cstdint>
+
+// Length of a text; no text gives 0.
+uint64_t v3StrLen(const char* text);
+
+// Copies src with its terminator into dest of the given capacity. Gives -1,
+// copying nothing, when either is missing, the capacity is 0 or src has
+// capacity characters or more: a text that does not fit is refused whole,
+// never cut. Otherwise 0.
+int v3StrCopy(char* dest, const char* src, uint64_t capacity);
+
+// Compares at most n characters, stopping at the first difference or at a
+// terminator; gives the difference of the last two characters compared
+// (as unsigned bytes), so 0 means equal over that span. A text that begins
+// with the other compares equal when n is the shorter one's length. Two
+// missing texts are equal (0); one missing text gives -1.
+int v3StrCompare(const char* a, const char* b, uint64_t n);
+
+// First occurrence of ch within the first n characters, stopping at the
+// terminator; nullptr when not found or no text.
+const char* v3StrFindChar(const char* text, char ch, uint64_t n);
+
+// First occurrence of sought that ends within the first n characters of
+// text; nullptr when not found or either text is missing. An empty sought
+// text is found at the start.
+const char* v3StrFind(const char* text, const char* sought, uint64_t n);
