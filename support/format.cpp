@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/file.h"
 #include "support/format_engine.h"
 
 namespace {
@@ -47,6 +48,20 @@ protected:
     bool Emit(const char* p, size_t n) override {
         return std::fwrite(p, 1, n, stdout) == n;
     }
+};
+
+class FileSink : public ChunkedSink {
+public:
+    explicit FileSink(v3File* file) : file_(file) {}
+
+protected:
+    bool Emit(const char* p, size_t n) override {
+        uint64_t put = 0;
+        return v3FileWrite(file_, &put, p, n) == kFileOk && put == n;
+    }
+
+private:
+    v3File* file_;
 };
 
 // Stores at most size - 1 characters; the rest is counted by the engine but
@@ -105,5 +120,19 @@ int v3StringPrint(char* buf, uint64_t size, const char* fmt, ...) {
     return n;
 }
 
-// v3FilePrint and v3VFilePrint are built on the open-file record's write
-// operation; they arrive with it.
+int v3VFilePrint(v3File* f, const char* fmt, va_list ap) {
+    if (f == nullptr) return -1;
+    if (fmt == nullptr) return 0;
+    FileSink sink(f);
+    uint64_t n = v3Format(sink, fmt, ap);
+    // A short file would silently lose a setting: report any failed write.
+    return sink.Flush() ? ClampCount(n) : -1;
+}
+
+int v3FilePrint(v3File* f, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    int n = v3VFilePrint(f, fmt, ap);
+    va_end(ap);
+    return n;
+}

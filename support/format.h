@@ -41,7 +41,8 @@ int v3Print(const char* fmt, ...);
 int v3VPrint(const char* fmt, va_list ap);
 
 // Open file: formats into the file at its position. Returns the number of
-// characters produced, or -1 when the file refused a write.
+// characters produced, or -1 when the file is missing or refused a write
+// (what was written before the failure stays in the file).
 int v3FilePrint(v3File* f, const char* fmt, ...);
 int v3VFilePrint(v3File* f, const char* fmt, va_list ap);
 

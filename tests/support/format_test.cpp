@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "support/file.h"
 #include "support/int128.h"
+#include "common/temp_dir.h"
 
 namespace {
 
@@ -186,6 +188,29 @@ TEST(FormatTest, PrintWritesToStdoutAndCounts) {
     EXPECT_EQ(out, "port=8080\n");
     EXPECT_EQ(n, 10);
     EXPECT_EQ(v3Print(nullptr), 0);
+}
+
+class FilePrintTest : public qrvtest::TempDirTest {};
+
+TEST_F(FilePrintTest, WritesAtThePositionAcrossChunks) {
+    ScopedFile f;
+    ASSERT_EQ(v3FileOpen(f.get(), "out.cfg", kFileModeWrite | kFileModeCreate), 0);
+    EXPECT_EQ(v3FilePrint(f.get(), "[%.*s]\n", 6, "client-x"), 9);
+    // Wider than the output step's block, so it is written in pieces.
+    EXPECT_EQ(v3FilePrint(f.get(), "%s=%1500u\n", "k", 7u), 1503);
+    ASSERT_EQ(v3FileClose(f.get()), 0);
+    std::string text = qrvtest::ReadFileText("out.cfg");
+    EXPECT_EQ(text, "[client]\nk=" + std::string(1499, ' ') + "7\n");
+}
+
+TEST_F(FilePrintTest, ReportsAFileThatRefusesWrites) {
+    qrvtest::WriteFileText("ro.txt", "x");
+    ScopedFile f;
+    ASSERT_EQ(v3FileOpen(f.get(), "ro.txt", kFileModeRead), 0);
+    EXPECT_EQ(v3FilePrint(f.get(), "%u", 5u), -1);
+    v3File closed{};
+    EXPECT_EQ(v3FilePrint(&closed, "%u", 5u), -1);
+    EXPECT_EQ(v3FilePrint(nullptr, "%u", 5u), -1);
 }
 
 }  // namespace

@@ -1,0 +1,79 @@
+#include "support/text.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(TextTest, LengthOfMissingTextIsZero) {
+    EXPECT_EQ(v3StrLen(nullptr), 0u);
+    EXPECT_EQ(v3StrLen(""), 0u);
+    EXPECT_EQ(v3StrLen("abc"), 3u);
+}
+
+TEST(TextTest, CopyRefusesWhatDoesNotFitAndLeavesTheBuffer) {
+    char buf[64];
+    std::memset(buf, 'Q', sizeof buf);
+    std::string s63(63, 'a');
+    std::string s64(64, 'b');
+    EXPECT_EQ(v3StrCopy(buf, s64.c_str(), sizeof buf), -1);
+    for (char c : buf) ASSERT_EQ(c, 'Q');
+    EXPECT_EQ(v3StrCopy(buf, s63.c_str(), sizeof buf), 0);
+    EXPECT_EQ(std::string(buf), s63);
+
+    EXPECT_EQ(v3StrCopy(buf, "x", 0), -1);
+    EXPECT_EQ(v3StrCopy(nullptr, "x", 4), -1);
+    EXPECT_EQ(v3StrCopy(buf, nullptr, 4), -1);
+    EXPECT_EQ(v3StrCopy(buf, "", 1), 0);
+    EXPECT_STREQ(buf, "");
+}
+
+TEST(TextTest, CopyDoesNotReadPastTheCapacityOfAnUnterminatedSource) {
+    // Four bytes without a terminator: measuring must stop at the capacity.
+    const char raw[4] = {'a', 'b', 'c', 'd'};
+    char buf[4] = {'Q', 'Q', 'Q', 'Q'};
+    EXPECT_EQ(v3StrCopy(buf, raw, sizeof buf), -1);
+    EXPECT_EQ(buf[0], 'Q');
+}
+
+TEST(TextTest, CompareIsPrefixEqualOverN) {
+    EXPECT_EQ(v3StrCompare("user", "username", 4), 0);
+    EXPECT_NE(v3StrCompare("user", "username", 5), 0);
+    EXPECT_LT(v3StrCompare("abc", "abd", 10), 0);
+    EXPECT_EQ(v3StrCompare("abd", "abc", 10), 1);
+    EXPECT_EQ(v3StrCompare("same", "same", 100), 0);
+    EXPECT_EQ(v3StrCompare("a", "b", 0), 0);
+    // Bytes above 127 compare as unsigned, so the order is the same on
+    // every platform.
+    EXPECT_GT(v3StrCompare("\xE9", "e", 1), 0);
+    EXPECT_EQ(v3StrCompare(nullptr, nullptr, 5), 0);
+    EXPECT_EQ(v3StrCompare(nullptr, "a", 5), -1);
+    EXPECT_EQ(v3StrCompare("a", nullptr, 5), -1);
+}
+
+TEST(TextTest, FindCharStaysWithinNAndTheText) {
+    const char* t = "key=value";
+    EXPECT_EQ(v3StrFindChar(t, '=', 9), t + 3);
+    EXPECT_EQ(v3StrFindChar(t, '=', 3), nullptr);
+    EXPECT_EQ(v3StrFindChar(t, '=', 4), t + 3);
+    EXPECT_EQ(v3StrFindChar(t, '#', 1000), nullptr);
+    EXPECT_EQ(v3StrFindChar(nullptr, '=', 5), nullptr);
+}
+
+TEST(TextTest, FindRequiresTheMatchToEndWithinN) {
+    const char* t = "[section]\nkey";
+    EXPECT_EQ(v3StrFind(t, "]", 13), t + 8);
+    EXPECT_EQ(v3StrFind(t, "section", 8), t + 1);
+    EXPECT_EQ(v3StrFind(t, "section", 7), nullptr);
+    EXPECT_EQ(v3StrFind(t, "key", 1000), t + 10);
+    EXPECT_EQ(v3StrFind(t, "keys", 1000), nullptr);
+    const char* a = "aaab";
+    EXPECT_EQ(v3StrFind(a, "ab", 4), a + 2);
+    EXPECT_EQ(v3StrFind(t, "", 5), t);
+    EXPECT_EQ(v3StrFind(nullptr, "a", 5), nullptr);
+    EXPECT_EQ(v3StrFind(t, nullptr, 5), nullptr);
+}
+
+}  // namespace
