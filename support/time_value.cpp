@@ -39,13 +39,17 @@ int64_t FloorDiv(int64_t a, int64_t b) {
 
 void v3SetTimeNowHook(v3TimeNowHook hook) { g_time_now_hook.store(hook); }
 
+Int128 TimeFromUnix(int64_t unix_seconds, uint32_t milliseconds) {
+    return MakeTimeValue(unix_seconds - kUnixToEpoch2000, milliseconds * kFractionPerMs);
+}
+
 int v3TimeNow(Int128* now) {
     if (!now) return -1;
     if (v3TimeNowHook hook = g_time_now_hook.load()) return hook(now);
     int64_t unix_seconds = 0;
     uint32_t ms = 0;
     if (v3PlatformClockRead(&unix_seconds, &ms) != 0) return -1;
-    *now = MakeTimeValue(unix_seconds - kUnixToEpoch2000, ms * kFractionPerMs);
+    *now = TimeFromUnix(unix_seconds, ms);
     return 0;
 }
 

@@ -34,6 +34,10 @@ struct CalendarTime {
 extern const char* const kWeekdayNames[7];
 extern const char* const kMonthNames[12];
 
+// The clock's reading (seconds since 1970-01-01 UTC and the milliseconds of
+// that second) as a Time value.
+Int128 TimeFromUnix(int64_t unix_seconds, uint32_t milliseconds);
+
 // Reads the clock into *now. 0, or -1 when now is null.
 int v3TimeNow(Int128* now);
 
