@@ -1,0 +1,87 @@
+#include "core/core_download.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "core/unzip_core.h"
+#include "log/log.h"
+#include "support/file.h"
+
+namespace {
+
+// Copies at most n characters of src and a terminator; out has room for them.
+void CopyPart(char* out, const char* src, size_t n) {
+    std::memcpy(out, src, n);
+    out[n] = '\0';
+}
+
+// The HTTP download of the bundle (DownloadFile: host, path, local file name)
+// arrives with the network subsystem. Until then nothing can be fetched and
+// every download fails here.
+int FetchCoreBundle(const CoreDownloadAddress& /*address*/, const char* /*bundle_name*/) {
+    return -1;
+}
+
+}  // namespace
+
+void MakeBundleName(char out[kBundleNameSize], uint32_t core_type) {
+    std::snprintf(out, kBundleNameSize, "Core_%x.qrv", core_type);
+}
+
+int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint8_t options,
+                            uint32_t core_type) {
+    if (out == nullptr || location == nullptr) return -1;
+    // The field need not hold a terminator when it is full.
+    const size_t length = strnlen(location, kCoreLocationMax);
+    if (length == 0) return -1;
+
+    // The first character always belongs to the host.
+    size_t slash = 1;
+    while (slash < length && location[slash] != '/') ++slash;
+    CopyPart(out->host, location, slash);
+
+    char rest[kCoreLocationMax + 1];
+    CopyPart(rest, location + slash, length - slash);
+    char bundle[kBundleNameSize];
+    MakeBundleName(bundle, core_type);
+
+    if (rest[0] == '\0') {
+        std::snprintf(out->path, sizeof out->path, "/%s", bundle);
+    } else if (options & kDownloadPathIsBundle) {
+        if (char* old_name = std::strstr(rest, "Core_")) *old_name = '\0';
+        std::snprintf(out->path, sizeof out->path, "%s%s", rest, bundle);
+    } else {
+        std::snprintf(out->path, sizeof out->path, "%s/%s", rest, bundle);
+    }
+    return 0;
+}
+
+int InstallCoreBundle(const char* bundle_name, const char* core_file_name) {
+    if (UnzipCore(bundle_name, core_file_name) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "extract");
+        return -1;
+    }
+    if (LogLevelOn(3)) LogPrint("+ Core successfully engaged\n");
+    v3FileDelete(bundle_name);  // a bundle left behind is overwritten next time
+    return 0;
+}
+
+int DownloadCore(uint32_t core_type, const char* core_file_name, const char* core_location,
+                 uint8_t download_options) {
+    if (LogLevelOn(3)) LogPrint("+ Downloading new core: %s\n", core_file_name);
+    CoreDownloadAddress address;
+    char bundle[kBundleNameSize];
+    MakeBundleName(bundle, core_type);
+    // An empty location names no host; the work fetch refuses those, so none
+    // should arrive here.
+    if (MakeCoreDownloadAddress(&address, core_location, download_options, core_type) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "download");
+        return -1;
+    }
+    if (LogLevelOn(6)) LogPrint("Downloading core (%s from %s)\n", address.path, address.host);
+    if (FetchCoreBundle(address, bundle) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "download");
+        return -1;
+    }
+    return InstallCoreBundle(bundle, core_file_name);
+}

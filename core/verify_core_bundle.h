@@ -1,0 +1,21 @@
+// Verification of a downloaded core bundle against the client's public key.
+//
+// Bundle layout (big-endian numbers):
+//   0   magic 0xDEAF0FAD            4   12 reserved bytes, not examined
+//   16  data length L (u64)         24  signature length S (u64)
+//   32  480 reserved bytes          512 the bzip2 stream, L bytes
+//   512 + L  the signature block, S bytes
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr uint32_t kBundleMagic = 0xDEAF0FAD;
+inline constexpr size_t kBundleHeaderSize = 512;
+inline constexpr size_t kBundleOffMagic = 0;
+inline constexpr size_t kBundleOffDataLength = 16;
+inline constexpr size_t kBundleOffSigLength = 24;
+
+// 0 when the bundle carries a valid signature of the client's key over its
+// compressed data; -1 otherwise, after printing the reason at level 3.
+int VerifyCoreBundle(const char* bundle_name);
