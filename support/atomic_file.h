@@ -1,0 +1,32 @@
+// Replacing a whole file so that a crash or a failure at any moment leaves
+// either the old content or the new one, never a mixture or nothing: every
+// file whose loss would lose work or identity is saved this way.
+#pragma once
+
+#include <cstdint>
+
+// Writes data into a temporary file next to path, pushes it to the disk,
+// renames it over path and pushes the directory entry to the disk. 0, or a
+// negative code of the file family: -1 system failure (also while another
+// holder has path's exclusive lock), -2 the folder does not exist, -4 the
+// file system is read-only, -11 size of 2^31 or more, -12 path too long,
+// -18 argument missing. On any failure path keeps its old content and no
+// temporary file is left behind, with one exception: when only the final
+// push of the directory entry fails (-1), the new content is already in
+// place and readable, but may not survive a power loss. A new file gets
+// permissions 0700; an existing one keeps its own.
+int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size);
+
+// Renames a damaged file aside as path + suffix ("queue.dat" ->
+// "queue.dat.bad"), replacing an older file of that name, so that a fresh
+// file can take its place while the damaged one stays for inspection.
+// 0, -2 when path does not exist, -12 when either name is too long, -18
+// argument missing, -1 other failure.
+int v3FileMoveAside(const char* path, const char* suffix);
+
+// Steps of a replacement, for the test hook.
+enum class ReplaceStep { kCreateTemp, kWrite, kSync, kRename, kSyncDirectory };
+// Test hook: called before each step; returning true makes that step fail
+// as if the system had refused it. nullptr (the default) removes the hook.
+using ReplaceFaultHook = bool (*)(ReplaceStep step);
+void v3FileSetReplaceFaultHook(ReplaceFaultHook hook);

@@ -1,0 +1,44 @@
+// Directories: test that one exists, create one with its missing parents, or
+// keep a listing open. Paths follow the file family's convention ("/"
+// separates folders, "|" is dropped). Operations never print.
+#pragma once
+
+#include <cstdint>
+
+#include "support/file.h"
+
+// Modes of v3DirOpen: exactly one of these.
+inline constexpr uint32_t kDirModeTest = 1;
+inline constexpr uint32_t kDirModeList = 2;
+inline constexpr uint32_t kDirModeCreate = 4;
+
+// Status codes of the directory family.
+inline constexpr int kDirOk = 0;
+inline constexpr int kDirErrFailed = -1;       // access denied or another system failure
+inline constexpr int kDirErrNotFound = -2;     // no record; missing or not a directory
+inline constexpr int kDirErrCreate = -5;       // cannot create (exists already, denied, ...)
+inline constexpr int kDirErrBadMode = -7;
+inline constexpr int kDirErrAlreadyOpen = -8;
+inline constexpr int kDirErrPathTooLong = -9;
+inline constexpr int kDirErrNotOpen = -10;
+inline constexpr int kDirErrMissingArgument = -18;
+
+// Longest path of modes 1 and 2; a listing once appended two characters to
+// the path, and the limit stays so the same paths work everywhere.
+inline constexpr size_t kDirListPathMax = 253;
+
+// In-memory record; a zero-filled one is valid and not open.
+struct v3Dir {
+    char path[kFilePathMax + 1];  // the prepared path
+    void* listing;                // the system's listing while open (mode 2)
+    uint64_t index;               // entries read from the listing
+    uint32_t open;                // nonzero while a listing is held
+};
+
+// Mode 1: 0 when path is a directory that can be listed. Mode 2: the same,
+// and the listing stays open in dir until v3DirClose. Mode 4: creates the
+// directory and every missing parent (0), -5 when it exists already or
+// cannot be created. One trailing "/" is ignored in mode 4.
+int v3DirOpen(v3Dir* dir, const char* path, uint32_t mode);
+// Releases a listing kept by mode 2; the record can be opened again.
+int v3DirClose(v3Dir* dir);

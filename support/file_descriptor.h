@@ -1,0 +1,42 @@
+// Owner of one open system descriptor inside the file code: whatever path a
+// function leaves by, the descriptor it opened is closed.
+#pragma once
+
+#include <cstdint>
+
+#include "support/platform/file_system.h"
+
+namespace v3detail {
+
+class FileDescriptor {
+public:
+    FileDescriptor() = default;
+    explicit FileDescriptor(int32_t fd) : fd_(fd) {}
+    ~FileDescriptor() { Reset(); }
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+
+    int32_t get() const { return fd_; }
+    int32_t* out() {
+        Reset();
+        return &fd_;
+    }
+    bool valid() const { return fd_ >= 0; }
+    // Hands the descriptor to a record that closes it itself.
+    int32_t Release() {
+        int32_t fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
+    // Closes now, telling whether the system's close succeeded.
+    FsStatus Close() {
+        if (fd_ < 0) return FsStatus::kOk;
+        return PlatformFileClose(Release());
+    }
+    void Reset() { Close(); }
+
+private:
+    int32_t fd_ = -1;
+};
+
+}  // namespace v3detail
