@@ -1,3 +1,4 @@
-// Process entry of qrv3. The start-up order arrives with the start-up work;
-// until then the program only exits.
-int main() { return 0; }
+// Process entry of qrv3.
+#include "client/start_up.h"
+
+int main(int argc, char** argv) { ClientMain(argc, argv); }

@@ -1,0 +1,3 @@
+#include "client/client_state.h"
+
+ClientState gClientState;

@@ -1,0 +1,66 @@
+// The Client state: the one process-wide record of the run mode, the option
+// flags, the identity of this edition and the figures measured at start-up.
+// It lives for the whole run; threads other than the entry thread read it
+// after the client thread has been started (service is read by the console
+// event handler from the start, hence atomic).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+struct LogStream;
+struct WorkQueue;
+
+// Run modes.
+inline constexpr uint32_t MODE_NORMAL = 100;
+inline constexpr uint32_t MODE_CONFIG = 101;
+inline constexpr uint32_t MODE_DELETE = 102;
+inline constexpr uint32_t MODE_SEND = 103;
+inline constexpr uint32_t MODE_QUEUEINFO = 104;
+
+struct ClientState {
+    // Start-up and command line.
+    uint32_t run_mode = MODE_NORMAL;
+    uint32_t mode_argument = 0;  // MODE_DELETE: the index; MODE_SEND: 1 all, 0 one
+    uint32_t send_index = 0;     // MODE_SEND with one unit: its index (not range-checked)
+    const char* program_name = "qrv3";  // points into the first argument
+    int argument_count = 0;
+    char** argument_list = nullptr;
+    uint32_t local = 0;          // -local: stay in the current directory
+    uint32_t pause = 0;          // -pause: stop once after the next finished unit
+    uint32_t forceasm = 0;       // -forceasm: pass " -forceasm" to the next core
+    uint16_t advmethods = 0;     // -advmethods, reported to the assignment server
+    uint16_t betateam = 0;       // -betateam, reported to the assignment server
+    uint16_t internal = 0;       // -internal, reported to the assignment server
+    std::atomic<uint32_t> service{0};  // -service: ignore log-off; " -service" to cores
+    uint32_t edition_code = 0;   // 2 for this console client, set at start-up
+    uint64_t benchmark = 0;      // the benchmark figure times 4, sent to the servers
+
+    // Owned records made at start-up.
+    LogStream* log_fallback = nullptr;  // the fallback log OpenLog made, if any
+    WorkQueue* work_queue = nullptr;    // the one Work queue of the process
+
+    // ---- Settings and identities --------------------------------------
+    // client.cfg stays loaded for the whole run; user name and team are read
+    // from it when needed (config/settings.h ClientConfig() makes it). The
+    // other settings are copied here by LoadSettings.
+    struct v3Config* config = nullptr;
+    uint32_t asknet = 0;               // ask before each network use
+    uint32_t network_permission = 1;   // 0 while asknet is on; the network code changes it later
+    uint32_t core_priority = 0;        // 0 idle, 96 low; non-zero is passed to the core
+    uint32_t cpu_usage = 100;          // percent of the processor the core may use
+    uint32_t use_assembly = 1;         // 0 when disableassembly is yes
+    uint32_t deadline = 1;             // 0 when ignoredeadlines is yes
+    uint16_t client_type = 0;          // 0 no preference, 1 qrv, 2 tmx
+    uint32_t usereg = 0;               // use the system's Internet settings
+    uint32_t proxy_address = 0;        // IPv4, host order; 0 = no proxy
+    uint16_t proxy_port = 0;
+    char proxy_name[64] = {};
+    char proxy_password[64] = {};
+    uint64_t user_id = 0;
+    uint32_t machine_id = 1;           // 1..4
+    uint32_t local_units = 0;          // local count of completed units; 0 until first used
+};
+
+// The process-wide Client state.
+extern ClientState gClientState;

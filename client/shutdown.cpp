@@ -1,0 +1,49 @@
+#include "client/shutdown.h"
+
+#include <atomic>
+
+#include "client/client_state.h"
+#include "client/core_launch.h"
+#include "log/log.h"
+#include "support/exit.h"
+#include "support/process.h"
+#include "support/signals.h"
+#include "support/sleep.h"
+
+namespace {
+
+// Set by the first caller of the shutdown handler. Ctrl-C and a terminate
+// signal can arrive together on different threads; the core is asked to stop
+// and the shutdown line is written once.
+std::atomic<bool> g_shutting_down{false};
+
+[[noreturn]] void WaitForEnd() {
+    for (;;) v3Sleep(268435455);
+}
+
+}  // namespace
+
+void ShutdownHandler(int signal) {
+    if (g_shutting_down.exchange(true)) WaitForEnd();
+    if (signal == kSignalInterrupt && LogLevelOn(6)) {
+        LogPrint("***** Got a SIGTERM signal (%u) from OS\n", 2u);
+    } else if (signal == kSignalTerminate && LogLevelOn(6)) {
+        LogPrint("***** Got an Activate signal (%u) from OS\n", 15u);
+    }
+    StopCore();
+    LogWrite("\nQuorvel Client Shutdown.\n");
+    CloseLog();
+    v3Exit(0);
+}
+
+int ConsoleEventHandler(uint32_t event) {
+    if (event == kConsoleLogoff && gClientState.service.load()) return 1;
+    ShutdownHandler(kSignalInterrupt);
+}
+
+void SelfInterrupt() {
+    // Sending to the own process runs the registered handler, which ends the
+    // process; should the send fail, the handler is called all the same.
+    v3SignalSend(v3ProcessID(), kSignalInterrupt);
+    ShutdownHandler(kSignalInterrupt);
+}

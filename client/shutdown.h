@@ -1,0 +1,20 @@
+// The one way a running client ends, and the events that lead to it.
+#pragma once
+
+#include <cstdint>
+
+// Ends the client: announces signal 2 or 15 at level 6, asks a running core
+// to stop, writes "\nQuorvel Client Shutdown.\n", closes the log and ends the
+// process with code 0. However many signals and events arrive, and on
+// whichever threads, only the first caller does this; any other caller waits
+// for the end of the process. Never returns.
+[[noreturn]] void ShutdownHandler(int signal);
+
+// Console events: Ctrl-C (0), Ctrl-Break (1), close (2), log-off (5), system
+// shutdown (6). Every event shuts the client down, except a log-off in
+// service mode, which is ignored. Always reports the event as handled (1).
+int ConsoleEventHandler(uint32_t event);
+
+// Sends signal 2 to the client's own process, whose shutdown handler then
+// ends it. Does not return once the handler runs.
+void SelfInterrupt();

@@ -1,0 +1,136 @@
+#include "client/start_up.h"
+
+#include "client/arguments.h"
+#include "client/benchmark.h"
+#include "client/client_thread.h"
+#include "client/shutdown.h"
+#include "config/interactive_config.h"
+#include "config/settings.h"
+#include "log/banner.h"
+#include "log/log.h"
+#include "queue/queue_operations.h"
+#include "queue/status_page.h"
+#include "queue/work_queue.h"
+#include "support/console_input.h"
+#include "support/dir.h"
+#include "support/exit.h"
+#include "support/file.h"
+#include "support/format.h"
+#include "support/signals.h"
+#include "support/sleep.h"
+#include "support/thread.h"
+
+namespace {
+
+constexpr uint32_t kConsoleEdition = 2;
+
+void WriteArgumentLine(const ClientState* state) {
+    if (state->argument_count <= 1) return;
+    LogWrite("Arguments: ");
+    for (int i = 1; i < state->argument_count; ++i) LogWrite("%s ", state->argument_list[i]);
+    LogWrite("\n\n");
+}
+
+void LoadOrConfigure(ClientState* state) {
+    if (LoadSettings() != 0) {
+        WriteDefaultSettings();
+        state->run_mode = MODE_CONFIG;
+    }
+    // The run mode stays MODE_CONFIG afterwards; the client thread treats it
+    // like MODE_NORMAL.
+    while (state->run_mode == MODE_CONFIG) {
+        LogPrint("Configuring Quorvel...\n\n");
+        RunConfiguration();
+        if (LoadSettings() == 0) break;
+    }
+}
+
+void EnsureStatusPage() {
+    v3FileStatusRecord status{};
+    if (v3FileStatus(&status, "MyQuorvel.html") != 0 || status.size == 0) WriteStatusPage();
+}
+
+void EnsureWorkDirectory() {
+    v3Dir test{};
+    if (v3DirOpen(&test, "work/", kDirModeTest) == 0) return;
+    if (LogLevelOn(3)) LogPrint("Work directory not found. Creating...\n");
+    v3Dir made{};
+    if (v3DirOpen(&made, "work/", kDirModeCreate) != 0) {
+        if (LogLevelOn(2)) LogPrint("+ Could not access or create work directory, exiting.\n");
+        v3Exit(-1);
+    }
+}
+
+void LoadOrCreateQueue(ClientState* state) {
+    state->work_queue = LoadQueue();
+    if (state->work_queue) return;
+    if (LogLevelOn(3)) LogPrint("Could not open work queue, generating new queue...\n");
+    state->work_queue = NewWorkQueue();
+    if (!state->work_queue || SaveQueue(state->work_queue) != 0) {
+        if (LogLevelOn(6)) LogPrint("Fatal: Could not save work queue to disk\n");
+        v3Exit(-1);
+    }
+}
+
+void MeasureMachine(ClientState* state) {
+    if (state->run_mode == MODE_QUEUEINFO) return;
+    if (LogLevelOn(3)) LogPrint("+ Benchmarking ...\n");
+    state->benchmark = RunBenchmark() * 4;
+    if (LogLevelOn(4)) {
+        LogPrint("The benchmark result is %u\n", static_cast<uint32_t>(state->benchmark));
+    }
+}
+
+[[noreturn]] void RefuseCommandLine(const ClientState* state) {
+    v3Print("Bad Argument(s) received\n\n");
+    PrintUsage(state->program_name);
+    v3Print("Please note the above recognized flags and try again.\n");
+    v3Print("Press any key to exit.\n");
+    char key = 0;
+    v3ReadKeys(&key, 1, 0);
+    ShutdownHandler(kSignalInterrupt);
+}
+
+}  // namespace
+
+int StartUp(ClientState* state) {
+    if (!state->local && SetWorkingDirectory() != 0) {
+        v3Print("No directory settings found in registry. Using current directory...\n");
+    }
+    OpenLog(&state->log_fallback);
+    PrintBanner(state->edition_code);
+    WriteArgumentLine(state);
+    LoadOrConfigure(state);
+    EnsureStatusPage();
+    EnsureWorkDirectory();
+    LoadOrCreateQueue(state);
+    RemoveUnknownItems(state->work_queue);
+    MeasureMachine(state);
+    return 0;
+}
+
+void ClientMain(int argument_count, char** argument_list) {
+    // Signals are taken over before any thread exists, so that every thread
+    // inherits the mask and none is ended by Ctrl-C behind the handler's back.
+    v3SignalDispatchStart();
+    LogSetConsoleEcho(true);
+
+    ClientState* state = &gClientState;
+    state->argument_count = argument_count;
+    state->argument_list = argument_list;
+    state->program_name =
+        ProgramNameFromArgument(argument_count > 0 ? argument_list[0] : nullptr);
+    state->run_mode = MODE_NORMAL;
+    v3ConsoleHandlerRegister(ConsoleEventHandler);
+    state->local = 0;
+    state->edition_code = kConsoleEdition;
+    if (ParseArguments(argument_count, argument_list, state) != 0) RefuseCommandLine(state);
+
+    StartUp(state);
+
+    if (v3ThreadStart(nullptr, ClientThread, state, kClientThreadStack) != 0) {
+        if (LogLevelOn(3)) LogPrint("Error starting client thread\n");
+        v3Exit(-1);
+    }
+    for (;;) v3Sleep(268435455);
+}
