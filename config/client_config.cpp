@@ -1,0 +1,35 @@
+// The one configuration object of client.cfg and the tests its values go
+// through.
+#include "client/client_state.h"
+#include "config/config_file.h"
+#include "config/settings.h"
+#include "log/log.h"
+#include "support/number_reader.h"
+#include "support/text.h"
+
+v3Config* ClientConfig() {
+    // A zero-filled object is valid, so the record needs no construction
+    // and is usable from the first call on, whichever thread makes it.
+    static v3Config object{};
+    gClientState.config = &object;
+    return &object;
+}
+
+int SaveClientConfig() {
+    const int rc = v3ConfigSave(ClientConfig(), kClientConfigFile);
+    if (rc != 0 && LogLevelOn(3)) {
+        LogPrint("- Warning: Could not save %s (error %d)\n", kClientConfigFile, rc);
+    }
+    return rc;
+}
+
+bool SettingIsYes(const char* value) { return value != nullptr && v3StrCompare(value, "yes", 3) == 0; }
+
+bool SettingStartsWithY(const char* value) {
+    return value != nullptr && (value[0] == 'Y' || value[0] == 'y');
+}
+
+int ReadSettingNumber(const char* value, uint32_t base, uint32_t* number) {
+    if (value == nullptr || number == nullptr) return -1;
+    return v3ReadNumber(number, sizeof *number, 0, value, base, 1);
+}

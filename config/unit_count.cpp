@@ -1,0 +1,46 @@
+// The local count of completed units, kept in client.cfg.
+#include "client/client_state.h"
+#include "config/config_file.h"
+#include "config/settings.h"
+#include "log/log.h"
+#include "support/format.h"
+#include "support/lock.h"
+
+namespace {
+
+// Completions may be counted from the result-return thread and the main
+// cycle; one count is read, raised and written at a time so none is lost.
+v3Lock g_count_lock{};
+
+int WriteCount(uint32_t count) {
+    if (LogLevelOn(3)) LogPrint("+ Number of Units Completed: %u\n", count);
+    char text[16];
+    v3StringPrint(text, sizeof text, "%u", count);
+    v3ConfigSet(ClientConfig(), "settings", "local", text);
+    return SaveClientConfig();
+}
+
+int CountLocked(ClientState* state) {
+    if (state->local_units != 0) return WriteCount(++state->local_units);
+    char text[16];
+    uint32_t stored = 0;
+    if (v3ConfigGetCopy(ClientConfig(), "settings", "local", text, sizeof text) == 0 &&
+        ReadSettingNumber(text, 10, &stored) == 0) {
+        state->local_units = stored + 1;
+        return WriteCount(state->local_units);
+    }
+    // The in-memory count stays 0, so the next unit reads "1" back and
+    // counts 2.
+    if (LogLevelOn(3)) LogPrint("+ Starting local stats count at 1\n");
+    v3ConfigSet(ClientConfig(), "settings", "local", "1");
+    return SaveClientConfig();
+}
+
+}  // namespace
+
+int CountCompletedUnit() {
+    v3LockAcquire(&g_count_lock, kLockWaitForever);
+    const int rc = CountLocked(&gClientState);
+    v3LockRelease(&g_count_lock);
+    return rc;
+}
