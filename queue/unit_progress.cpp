@@ -1,0 +1,65 @@
+#include "queue/unit_progress.h"
+
+#include <cstdio>
+
+#include "client/client_state.h"
+#include "client/core_launch.h"
+#include "log/log.h"
+#include "queue/deadline.h"
+#include "queue/unit_status.h"
+#include "queue/whole_file.h"
+#include "support/time_value.h"
+
+namespace {
+
+constexpr uint32_t kPartnerEdition = 5;
+
+bool DeadlineInterrupt(const UnitProgressInputs& in, uint32_t slot) {
+    const QueueEntry& entry = in.queue->entries[slot];
+    if (!in.deadlines_on || !in.core_running || entry.status != kSlotActive ||
+        entry.has_deadline == 0 || DeadlinePassed(entry.deadline) == 0) {
+        return false;
+    }
+    CalendarTime c{};
+    v3TimeToCalendar(&c, entry.deadline);
+    if (LogLevelOn(3)) {
+        LogPrint("Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot),
+                 kMonthNames[c.month], c.day + 1, c.hour, c.minute);
+    }
+    if (LogLevelOn(3)) LogPrint("Going to interrupt core and move on to next unit...\n");
+    gDeadlineInterruptMark.store(1);
+    if (in.stop_core != nullptr) in.stop_core();
+    return true;
+}
+
+}  // namespace
+
+int CheckUnitProgressWith(const UnitProgressInputs& in) {
+    if (in.queue == nullptr) return -1;
+    const uint32_t slot = in.queue->current;
+    if (slot >= kQueueSlots) return -1;
+    const QueueEntry& entry = in.queue->entries[slot];
+    if (entry.status != kSlotActive && entry.status != kSlotReady) return -1;
+    if (DeadlineInterrupt(in, slot)) return -1;
+
+    char path[32];
+    snprintf(path, sizeof path, "%swuinfo_%02u.dat", "work/", slot);
+    uint8_t record[kProgressRecordSize];
+    uint64_t length = 0;
+    if (ReadWholeFile(record, sizeof record, &length, path) != 0 || length != sizeof record) {
+        return -1;
+    }
+    if (in.edition_code == kPartnerEdition) WritePartnerRegistry(record);
+    WriteUnitInfo(record, &entry.received, entry.has_deadline != 0 ? &entry.deadline : nullptr);
+    return 0;
+}
+
+int CheckUnitProgress(bool core_running) {
+    UnitProgressInputs in;
+    in.queue = gClientState.work_queue;
+    in.deadlines_on = gClientState.deadline != 0;
+    in.core_running = core_running;
+    in.edition_code = gClientState.edition_code;
+    in.stop_core = StopCore;
+    return CheckUnitProgressWith(in);
+}
