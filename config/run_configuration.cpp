@@ -1,0 +1,38 @@
+// The interactive configuration as start-up runs it.
+#include <cstdlib>
+
+#include "client/client_state.h"
+#include "config/config_file.h"
+#include "config/interactive_config.h"
+#include "config/settings.h"
+#include "log/log.h"
+#include "queue/status_page.h"
+#include "support/exit.h"
+#include "support/format.h"
+
+namespace {
+
+// Without a console to answer (a service, a closed pipe) the questions
+// would be asked for ever; the volunteer is told what the client needs.
+[[noreturn]] void StopForLackOfAnswers() {
+    v3Print("\n");
+    LogPrint("Configuration needs answers on the console, but console input has ended; "
+             "run %.30s -config with a console to configure.\n",
+             gClientState.program_name);
+    CloseLog();
+    v3Exit(-1);
+}
+
+}  // namespace
+
+int RunConfiguration() {
+    // A file that cannot be read leaves the defaults already in the object.
+    v3ConfigLoad(ClientConfig(), kClientConfigFile);
+    if (AskUserQuestions() != 0 || AskNetworkQuestions() != 0 || AskAdvancedQuestions() != 0) {
+        StopForLackOfAnswers();
+    }
+    srand(static_cast<uint32_t>(gClientState.user_id));
+    v3ConfigLoad(ClientConfig(), kClientConfigFile);
+    WriteStatusPage();
+    return 0;
+}
