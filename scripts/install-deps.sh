@@ -21,6 +21,7 @@ need_header /usr/include/openssl/sha.h libssl-dev
 need_header /usr/include/gtest/gtest.h libgtest-dev
 need_cmd bzip2 bzip2
 need_cmd openssl openssl
+need_cmd tinyproxy tinyproxy
 for extra in "$@"; do
   need_cmd "${extra%%:*}" "${extra#*:}"
 done

@@ -1,0 +1,188 @@
+// A small scripted HTTP peer for wire tests: a thread on 127.0.0.1 with an
+// ephemeral port that takes connections one after another, hands each to the
+// next script of the test, and records every byte it receives. Scripts state
+// the exact bytes to send; tests compare the exact bytes recorded.
+//
+// It talks plain POSIX sockets on purpose: a fault in the client's socket
+// layer must not cancel out on both ends.
+#pragma once
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qrvnet {
+
+// How long a script waits for the client before it gives up; a test that
+// goes wrong fails instead of hanging.
+inline constexpr int kPeerWaitMs = 10000;
+
+class Peer {
+public:
+    explicit Peer(int fd) : fd_(fd) {}
+
+    // Reads until the empty line that ends a request head (or the end).
+    std::string ReadHead() {
+        std::string head;
+        while (head.size() < 4 || head.compare(head.size() - 4, 4, "\r\n\r\n") != 0) {
+            char c;
+            if (!ReadSome(&c, 1)) break;
+            head.push_back(c);
+        }
+        return head;
+    }
+
+    // Reads n bytes, fewer only when the client closes or goes quiet.
+    std::string ReadExact(size_t n) {
+        std::string out(n, '\0');
+        size_t got = 0;
+        while (got < n) {
+            const size_t r = ReadSomeCount(&out[got], n - got);
+            if (r == 0) break;
+            got += r;
+        }
+        out.resize(got);
+        return out;
+    }
+
+    // A whole request: the head and as many body bytes as its
+    // Content-Length says.
+    std::string ReadRequest() {
+        std::string head = ReadHead();
+        const size_t at = head.find("Content-Length: ");
+        if (at == std::string::npos) return head;
+        return head + ReadExact(std::stoul(head.substr(at + 16)));
+    }
+
+    // Everything until the client closes.
+    std::string ReadAll() {
+        std::string out;
+        char buf[4096];
+        for (;;) {
+            const size_t r = ReadSomeCount(buf, sizeof buf);
+            if (r == 0) return out;
+            out.append(buf, r);
+        }
+    }
+
+    void Send(const std::string& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            // write(), not send(): tests count the client's send calls.
+            const ssize_t n = write(fd_, bytes.data() + sent, bytes.size() - sent);
+            if (n <= 0) return;
+            sent += static_cast<size_t>(n);
+        }
+    }
+
+    // Half-closes our sending side: the client sees the end of the answer.
+    void EndOutput() { shutdown(fd_, SHUT_WR); }
+
+    // Waits until the client closes its end (or the wait runs out).
+    void WaitForClose() { ReadAll(); }
+
+    const std::string& received() const { return received_; }
+
+private:
+    bool ReadSome(char* c, size_t n) { return ReadSomeCount(c, n) > 0; }
+
+    size_t ReadSomeCount(char* buf, size_t n) {
+        pollfd p{fd_, POLLIN, 0};
+        if (poll(&p, 1, kPeerWaitMs) <= 0) return 0;
+        const ssize_t r = read(fd_, buf, n);
+        if (r <= 0) return 0;
+        received_.append(buf, static_cast<size_t>(r));
+        return static_cast<size_t>(r);
+    }
+
+    int fd_;
+    std::string received_;
+};
+
+class RecordingServer {
+public:
+    using Script = std::function<void(Peer&)>;
+
+    // One script per connection the test expects, in order.
+    explicit RecordingServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+        listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in sa{};
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sa.sin_port = 0;
+        socklen_t len = sizeof sa;
+        if (listen_fd_ < 0 || bind(listen_fd_, reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0 ||
+            listen(listen_fd_, 16) != 0 ||
+            getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) {
+            throw std::runtime_error("test server cannot listen");
+        }
+        port_ = ntohs(sa.sin_port);
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    ~RecordingServer() {
+        Join();
+        close(listen_fd_);
+    }
+
+    uint16_t port() const { return port_; }
+    // "127.0.0.1:port", as host texts and Host headers carry it.
+    std::string host() const { return "127.0.0.1:" + std::to_string(port_); }
+
+    // Waits until every script has run (or no client came in time).
+    void Join() {
+        if (thread_.joinable()) thread_.join();
+    }
+
+    // Bytes received on each connection, in order; call after Join.
+    std::vector<std::string> received() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return received_;
+    }
+    int connections() {
+        std::lock_guard<std::mutex> hold(mutex_);
+        return static_cast<int>(received_.size());
+    }
+
+private:
+    void Run() {
+        for (Script& script : scripts_) {
+            pollfd p{listen_fd_, POLLIN, 0};
+            if (poll(&p, 1, kPeerWaitMs) <= 0) return;
+            const int fd = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) return;
+            Peer peer(fd);
+            script(peer);
+            close(fd);
+            std::lock_guard<std::mutex> hold(mutex_);
+            received_.push_back(peer.received());
+        }
+    }
+
+    std::vector<Script> scripts_;
+    int listen_fd_ = -1;
+    uint16_t port_ = 0;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::vector<std::string> received_;
+};
+
+// The usual script: read one request, answer with exactly these bytes, close.
+inline RecordingServer::Script Answer(std::string reply) {
+    return [reply](Peer& peer) {
+        peer.ReadRequest();
+        peer.Send(reply);
+    };
+}
+
+}  // namespace qrvnet
