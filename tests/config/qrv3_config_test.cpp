@@ -1,0 +1,102 @@
+// The configuration as the real program runs it at start-up.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "client/qrv3_process.h"
+#include "common/temp_dir.h"
+
+namespace {
+
+using qrvtest::ChildProcess;
+using qrvtest::ReadFileText;
+using qrvtest::WriteFileText;
+
+const char kQuestions[] =
+    "User name [Anonymous]? Team Number[0]? Ask before fetching/sending work [no] (yes/no)? "
+    "Use Internet Explorer Settings [no] (yes/no)? Use proxy [no] (yes/no)? "
+    "Change advanced options [no] (yes/no)? ";
+const char kSixEnters[] = "\n\n\n\n\n\n";
+const char kStopLine[] = "Configuration needs answers on the console, but console input has ended";
+
+class Qrv3ConfigTest : public qrvtest::TempDirTest {
+protected:
+    void SetUp() override {
+        qrvtest::TempDirTest::SetUp();
+        registry_ = dir() + "/registry";
+        mkdir(registry_.c_str(), 0700);
+        mkdir("run", 0700);
+        chdir("run");
+    }
+    void StoreUserID() {
+        WriteFileText(registry_ + "/HKLM.txt", "[Software\\Tarnwick\\Quorvel]\nUserID=bin:2a00000000000000\n\n");
+    }
+    std::unique_ptr<ChildProcess> Start(const std::vector<std::string>& args = {}) {
+        return std::make_unique<ChildProcess>(qrvtest::BinPath("qrv3"), args,
+                                              std::vector<std::string>{"QRV_REGISTRY_DIR=" + registry_});
+    }
+    std::string registry_;
+};
+
+TEST_F(Qrv3ConfigTest, EmptyDirectoryGetsDefaultsAndEnterKeepsThem) {
+    StoreUserID();
+    auto qrv3 = Start();
+    qrv3->Write(kSixEnters);
+    ASSERT_TRUE(qrv3->WaitForOutput("- Machine ID: 1\n")) << qrv3->output();
+    const std::string out = qrv3->output();
+    EXPECT_NE(out.find(std::string("Configuring Quorvel...\n\n") + kQuestions), std::string::npos) << out;
+    EXPECT_NE(out.find("- User ID = 2A\n"), std::string::npos) << out;
+    EXPECT_EQ(ReadFileText("client.cfg"),
+              "[settings]\nusername=Anonymous\nteam=0\nasknet=no\nmachineid=1\n\n"
+              "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
+}
+
+TEST_F(Qrv3ConfigTest, EndOfInputEndsTheQuestionsWithAnError) {
+    StoreUserID();
+    auto qrv3 = Start({"-local"});
+    qrv3->CloseInput();
+    EXPECT_NE(qrv3->WaitExit(), 0);
+    EXPECT_NE(qrv3->output().find(kStopLine), std::string::npos) << qrv3->output();
+    // The defaults were written before the first question.
+    EXPECT_NE(ReadFileText("client.cfg").find("username=Anonymous\n"), std::string::npos);
+}
+
+TEST_F(Qrv3ConfigTest, WithoutAUserIDTheQuestionsComeAgainUntilInputEnds) {
+    auto qrv3 = Start({"-local", "-verbosity", "4"});
+    qrv3->Write(kSixEnters);
+    qrv3->CloseInput();
+    EXPECT_NE(qrv3->WaitExit(), 0);
+    const std::string out = qrv3->output();
+    EXPECT_NE(out.find("- Fatal: Could not get new user ID\n"), std::string::npos) << out;
+    EXPECT_NE(out.find(kStopLine), std::string::npos) << out;
+    EXPECT_EQ(qrvtest::CountOf(out, "Configuring Quorvel..."), 2u) << out;
+}
+
+TEST_F(Qrv3ConfigTest, BadProxySettingsAskTheQuestionsAgain) {
+    StoreUserID();
+    WriteFileText("client.cfg", "[settings]\nusername=bob\nteam=3\n\n[http]\nusereg=no\nactive=yes\n\n");
+    auto qrv3 = Start({"-local"});
+    // The defaults written after the failed load turned the proxy off and
+    // put localhost in; the volunteer turns it on again with an address.
+    qrv3->Write("\n\n\n\ny\n10.0.0.9\n3128\nn\n\n");
+    ASSERT_TRUE(qrv3->WaitForOutput("- Machine ID: 1\n")) << qrv3->output();
+    const std::string out = qrv3->output();
+    EXPECT_NE(out.find("Bad proxy settings. Use qrv3 -config to reconfigure\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("Proxy Name [localhost]? "), std::string::npos) << out;
+    EXPECT_NE(out.find("- Proxy: 10.0.0.9:3128\n"), std::string::npos) << out;
+}
+
+TEST_F(Qrv3ConfigTest, ConfigOptionAsksEvenWhenSettingsLoad) {
+    StoreUserID();
+    WriteFileText("client.cfg",
+                  "[settings]\nusername=bob\nteam=3\nasknet=no\nmachineid=2\n\n"
+                  "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
+    auto qrv3 = Start({"-local", "-config"});
+    qrv3->Write("alice\n\n\n\n\n\n");
+    ASSERT_TRUE(qrv3->WaitForOutput("- User name: alice (Team 3)\n")) << qrv3->output();
+    EXPECT_NE(qrv3->output().find("Quorvel User Configuration\n\n"), std::string::npos);
+    EXPECT_NE(ReadFileText("client.cfg").find("username=alice\nteam=3\n"), std::string::npos);
+}
+
+}  // namespace
