@@ -1,0 +1,111 @@
+// Reading the body of a response on a connection record. A connection that
+// fails before a call has delivered anything gives -2 rather than an empty
+// success, so that a cut-off body is never mistaken for its end; what a call
+// did deliver before a failure is handed out, and the record is then in
+// state 1, so the next call gives -6.
+#include <algorithm>
+#include <cstring>
+
+#include "net/http_client.h"
+
+namespace {
+
+void DropConnection(v3HTTPConnection* conn) {
+    v3SockClose(&conn->socket);
+    conn->state = kHTTPOpened;
+}
+
+// Mode 0: the bytes read while looking for a status line come first.
+uint32_t TakeReadAhead(uint8_t* out, v3HTTPConnection* conn, uint32_t length) {
+    const size_t held = conn->header.size() - conn->header_delivered;
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(held, length));
+    std::memcpy(out, conn->header.data() + conn->header_delivered, n);
+    conn->header_delivered += n;
+    return n;
+}
+
+int RecvLength(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+               uint32_t timeout_ms) {
+    if (conn->remaining == 0) {
+        conn->state = kHTTPReady;
+        conn->body_ended = 1;
+        return kHTTPOk;
+    }
+    uint32_t got = 0;
+    const int r = v3SockRecv(out, &got, &conn->socket, std::min(length, conn->remaining), timeout_ms);
+    conn->remaining -= got;
+    *count = got;
+    if (conn->remaining == 0) conn->body_ended = 1;
+    if (r != kSockOk && got == 0) {
+        DropConnection(conn);
+        return kHTTPErrTransfer;
+    }
+    return kHTTPOk;
+}
+
+int RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                uint32_t timeout_ms) {
+    while (*count < length) {
+        if (conn->remaining > 0) {
+            uint32_t got = 0;
+            const int r = v3SockRecv(out + *count, &got, &conn->socket,
+                                     std::min(length - *count, conn->remaining), timeout_ms);
+            conn->remaining -= got;
+            *count += got;
+            if (r != kSockOk && got == 0) {
+                DropConnection(conn);
+                return *count == 0 ? kHTTPErrTransfer : kHTTPOk;
+            }
+            continue;
+        }
+        if (v3HTTPReadChunkSize(conn, timeout_ms) != 0) {
+            DropConnection(conn);
+            return *count == 0 ? kHTTPErrTransfer : kHTTPOk;
+        }
+        if (conn->remaining == 0) {
+            conn->state = kHTTPReady;
+            conn->body_ended = 1;
+            return kHTTPOk;
+        }
+    }
+    return kHTTPOk;
+}
+
+// Modes 0 and 3: the body runs until the server closes; a close is its
+// proper end, a time-out or an error is not.
+int RecvUntilClose(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                   uint32_t timeout_ms) {
+    if (*count >= length) return kHTTPOk;
+    uint32_t got = 0;
+    const int r = v3SockRecv(out + *count, &got, &conn->socket, length - *count, timeout_ms);
+    *count += got;
+    if (r == kSockErrNotConnected) conn->body_ended = 1;
+    if (r != kSockOk && got == 0) {
+        DropConnection(conn);
+        if (r != kSockErrNotConnected && *count == 0) return kHTTPErrTransfer;
+    }
+    return kHTTPOk;
+}
+
+}  // namespace
+
+int v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+               uint32_t timeout_ms) {
+    if (count != nullptr) *count = 0;
+    if (buf == nullptr || count == nullptr || conn == nullptr) return kHTTPErrArgument;
+    if (conn->state != kHTTPReadingBody) return kHTTPErrState;
+    if (length == 0) return kHTTPOk;
+    auto* out = static_cast<uint8_t*>(buf);
+    switch (conn->body_mode) {
+        case kBodyRaw:
+            *count = TakeReadAhead(out, conn, length);
+            if (*count == length) return kHTTPOk;
+            return RecvUntilClose(out, count, conn, length, timeout_ms);
+        case kBodyLength:
+            return RecvLength(out, count, conn, length, timeout_ms);
+        case kBodyChunked:
+            return RecvChunked(out, count, conn, length, timeout_ms);
+        default:
+            return RecvUntilClose(out, count, conn, length, timeout_ms);
+    }
+}
