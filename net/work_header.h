@@ -1,0 +1,69 @@
+// The 512-byte work header: the work request (type 100), the results upload
+// (300) and the work server's replies (200, 400 and the rejections).
+//
+// On the wire every field is big-endian except server_address and
+// server_port of a reply, which the work servers send little-endian (the
+// first octet of the address in the most significant byte of the value).
+// Held in memory the header is in "stored order": the fields the client
+// reads are little-endian, as the Queue entry keeps the header in queue.dat,
+// on every CPU. Use LoadHeaderWord/StoreHeaderWord for them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+inline constexpr size_t kWorkHeaderBytes = 512;
+
+inline constexpr size_t kWhPacketType = 0;
+inline constexpr size_t kWhCoreType = 4;
+inline constexpr size_t kWhProtocolVersion = 8;
+inline constexpr size_t kWhPayloadSize = 12;
+inline constexpr size_t kWhMachineId = 84;
+inline constexpr size_t kWhServerAddress = 88;
+inline constexpr size_t kWhServerPort = 92;
+inline constexpr size_t kWhCoreName = 96;       // char[64]
+inline constexpr size_t kWhUserName = 160;      // char[64]
+inline constexpr size_t kWhTeam = 224;          // char[64]
+inline constexpr size_t kWhClientId = 288;      // u64
+inline constexpr size_t kWhBenchmark = 296;     // u64
+inline constexpr size_t kWhUploadFlagA = 304;
+inline constexpr size_t kWhUploadFlagB = 308;
+inline constexpr size_t kWhCpuType = 312;
+inline constexpr size_t kWhOsType = 316;
+inline constexpr size_t kWhDeadlineSeconds = 320;  // i32
+inline constexpr size_t kWhDoneFromServer = 324;
+inline constexpr size_t kWhZeroTail = 328;         // 184 zero bytes to the end
+static_assert(kWhZeroTail + 184 == kWorkHeaderBytes, "work header layout");
+
+// Protocol version sent in every header: client 3.24.
+inline constexpr uint32_t kProtocolVersion = 324;
+// Largest work data a work assignment may announce.
+inline constexpr uint32_t kMaxWorkPayload = 2097152;
+
+struct WorkHeader {
+    uint8_t bytes[kWorkHeaderBytes];
+};
+static_assert(sizeof(WorkHeader) == kWorkHeaderBytes, "work header size");
+
+// A 32-bit field in stored order.
+uint32_t LoadHeaderWord(const uint8_t* header, size_t offset);
+void StoreHeaderWord(uint8_t* header, size_t offset, uint32_t value);
+
+// Fills an outgoing header in place from the Client state. Before the call
+// the caller stores core_type (and, for type 100, done_from_server) in stored
+// order; the builder turns them and everything else it writes into wire
+// order. Written for every type: core_type, protocol_version, machine_id,
+// client_id (user ID + machine ID), server_address, user_name, team
+// ("0" when unset or too long), os_type, cpu_type, and zeros over 328..511.
+// Type 300 then writes packet_type, payload_size and both upload flags; type
+// 100 writes packet_type, payload_size 0, benchmark and done_from_server.
+// Every other byte keeps what the buffer held. 0, or -1 for another type
+// (after the common fields).
+int BuildClientHeader(uint32_t type, uint32_t payload_size, uint32_t server_address,
+                      uint8_t* header);
+
+// Turns a received header into stored order in place: packet_type,
+// core_type, protocol_version, payload_size and deadline_seconds from
+// big-endian. server_address and server_port arrive little-endian, which is
+// already the stored order.
+void WorkHeaderFromWire(uint8_t* header);
