@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -83,6 +84,26 @@ public:
             if (n <= 0) return;
             sent += static_cast<size_t>(n);
         }
+    }
+
+    // Sends everything, and tells how much had gone out when the client
+    // first stopped taking bytes for stall_ms (everything if it never did).
+    size_t SendNotingStall(const std::string& bytes, int stall_ms) {
+        size_t sent = 0;
+        size_t before_stall = bytes.size();
+        bool stalled = false;
+        while (sent < bytes.size()) {
+            pollfd p{fd_, POLLOUT, 0};
+            if (poll(&p, 1, stall_ms) == 0 && !stalled) {
+                stalled = true;
+                before_stall = sent;
+                if (poll(&p, 1, kPeerWaitMs) <= 0) return before_stall;
+            }
+            const ssize_t n = write(fd_, bytes.data() + sent, std::min<size_t>(65536, bytes.size() - sent));
+            if (n <= 0) break;
+            sent += static_cast<size_t>(n);
+        }
+        return before_stall;
     }
 
     // Half-closes our sending side: the client sees the end of the answer.

@@ -1,0 +1,37 @@
+// The system transport's request object: one HTTP request made through the
+// system's Internet library (libcurl, which takes the proxy settings of the
+// environment: http_proxy, no_proxy). The body is handed out incrementally:
+// nothing beyond what a read asks for is buffered here, apart from the rest
+// of the one piece the library had already delivered.
+#pragma once
+
+#include <cstdint>
+
+// Session, connection and request of one exchange; owned by whoever opened
+// it and released with SystemRequestClose.
+struct SystemRequest;
+
+// Failing steps of SystemRequestStart, in the order they are taken.
+inline constexpr int kSystemErrSession = -1;  // no session could be opened
+inline constexpr int kSystemErrConnect = -2;  // no connection object for host and port
+inline constexpr int kSystemErrRequest = -3;  // the request could not be set up
+inline constexpr int kSystemErrSend = -4;     // sending it or receiving the answer failed
+inline constexpr int kSystemErrQuery = -5;    // the answer carries no status
+
+// Opens a request (verb, object on host:port, with an optional body; the
+// version sent is HTTP/1.0, with no caching by proxies), sends it and waits
+// for the answer's head. *status receives its status code. On success
+// *request is the open request; on failure it is nullptr and the code tells
+// the failing step.
+int SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
+                       const char* host, uint16_t port, const void* body, uint32_t body_length,
+                       uint32_t* status);
+
+// Reads body bytes until length are in or the body has ended; *got tells how
+// many (fewer only at the end). 0, or -1 when the transfer failed before
+// length bytes were in.
+int SystemRequestRead(SystemRequest* request, void* buf, uint32_t length, uint32_t* got);
+
+// Releases the request, its connection and its session, in that order.
+// nullptr is allowed.
+void SystemRequestClose(SystemRequest* request);
