@@ -1,0 +1,20 @@
+// The network permission: with the asknet setting on, the first network use
+// (after start-up, and again after each clearing) is announced to the
+// volunteer and waits for an acknowledgement.
+#pragma once
+
+#include <cstdint>
+
+// Called before every exchange with a server and before every download.
+// With asknet on and no permission yet: shows "Ready to connect to network."
+// and waits for Enter (at the end of input it goes on and logs that nobody
+// could be asked). The permission is set in every case.
+void AskNetworkPermission();
+
+// Withdraws the permission after a successful work fetch, so that the next
+// network use asks again.
+void ClearNetworkPermission();
+
+// 1 once the volunteer has acknowledged network use since the last clearing
+// (or asknet is off), else 0. The autosend thread reads it.
+uint32_t NetworkPermission();
