@@ -1,10 +1,14 @@
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "queue/queue_operations.h"
 #include "queue/queue_record.h"
 #include "queue/work_queue.h"
 #include "queue_test_support.h"
+#include "support/atomic_file.h"
 
 namespace {
 
@@ -261,6 +265,46 @@ TEST_F(QueueFileTest, CountReadsACopyAndNeverConvertsOrMovesTheFile) {
     EXPECT_EQ(CountServerDoneUnits(0xC000020A), 0u);
     EXPECT_EQ(ReadFileText("queue.dat"), old);
     EXPECT_FALSE(FileExists("queue.dat.bad"));
+}
+
+// A save caught between writing its copy and renaming it into place while
+// another thread changes the queue and saves: the file must end up holding
+// the newest record, never the older snapshot renamed in last.
+std::atomic<bool> g_slow_save_waiting{false};
+thread_local bool tl_slow_saver = false;
+
+bool DelayRename(ReplaceStep step) {
+    if (step == ReplaceStep::kRename && tl_slow_saver &&
+        !g_slow_save_waiting.exchange(true)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    }
+    return false;
+}
+
+TEST_F(QueueFileTest, ConcurrentSavesLeaveTheNewestRecord) {
+    QueuePtr q(NewWorkQueue());
+    g_slow_save_waiting = false;
+    v3FileSetReplaceFaultHook(DelayRename);
+    std::thread slow([&] {
+        tl_slow_saver = true;
+        {
+            QueueGuard guard;
+            q->entries[0].received = MakeTimeValue(1, 0);
+        }
+        EXPECT_EQ(SaveQueue(q.get()), 0);
+    });
+    while (!g_slow_save_waiting) std::this_thread::yield();
+    {
+        QueueGuard guard;
+        q->entries[1].received = MakeTimeValue(2, 0);
+    }
+    EXPECT_EQ(SaveQueue(q.get()), 0);
+    slow.join();
+    v3FileSetReplaceFaultHook(nullptr);
+    QueuePtr back(LoadQueue());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(TimeSeconds(back->entries[0].received), 1);
+    EXPECT_EQ(TimeSeconds(back->entries[1].received), 2);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "config/config_file.h"
 #include "config/registry_store.h"
+#include "config/settings.h"
 #include "queue/status_page.h"
 #include "queue/unit_status.h"
 #include "queue/whole_file.h"
@@ -142,6 +144,18 @@ TEST_F(UnitStatusTest, UnwritablePageIsReported) {
     WriteStatusPageFor("a", "b");
     const std::string out = EndCapture();
     EXPECT_NE(out.find("Could not write MyQuorvel.html.\n"), std::string::npos);
+}
+
+TEST_F(UnitStatusTest, StatusPageTakesUserAndTeamFromTheSettings) {
+    v3Config* config = ClientConfig();
+    ASSERT_EQ(v3ConfigSet(config, "settings", "username", "Bob"), 0);
+    ASSERT_EQ(v3ConfigSet(config, "settings", "team", nullptr), 0);
+    WriteStatusPage();
+    v3ConfigClear(config);
+    const std::string page = ReadFileText("MyQuorvel.html");
+    EXPECT_NE(page.find("User name: Bob<br>\nTeam number: unknown<br>\n"), std::string::npos);
+    EXPECT_NE(page.find("stats/donor?q=Bob\">"), std::string::npos);
+    EXPECT_NE(page.find("stats/team\">"), std::string::npos);
 }
 
 }  // namespace
