@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include <fcntl.h>
@@ -93,7 +94,20 @@ void CoreSignals::Remove() {
 
 bool ProcessAlive(long pid) {
     if (pid <= 0) return false;
-    return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno != EPERM) return false;
+    // A client that died but was not yet reaped by its parent still
+    // answers the probe; its state in /proc tells that it is gone.
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/%ld/stat", pid);
+    std::FILE* f = std::fopen(path, "r");
+    if (f == nullptr) return true;
+    char line[512] = {};
+    const bool got = std::fgets(line, sizeof line, f) != nullptr;
+    std::fclose(f);
+    const char* close_paren = got ? std::strrchr(line, ')') : nullptr;
+    if (close_paren == nullptr || close_paren[1] != ' ') return true;
+    const char state = close_paren[2];
+    return state != 'Z' && state != 'X';
 }
 
 uint64_t MonotonicMs() {
