@@ -14,8 +14,7 @@ namespace {
 
 constexpr uint32_t kPartnerEdition = 5;
 
-bool DeadlineInterrupt(const UnitProgressInputs& in, uint32_t slot) {
-    const QueueEntry& entry = in.queue->entries[slot];
+bool DeadlineInterrupt(const UnitProgressInputs& in, uint32_t slot, const QueueEntry& entry) {
     if (!in.deadlines_on || !in.core_running || entry.status != kSlotActive ||
         entry.has_deadline == 0 || DeadlinePassed(entry.deadline) == 0) {
         return false;
@@ -36,11 +35,18 @@ bool DeadlineInterrupt(const UnitProgressInputs& in, uint32_t slot) {
 
 int CheckUnitProgressWith(const UnitProgressInputs& in) {
     if (in.queue == nullptr) return -1;
-    const uint32_t slot = in.queue->current;
-    if (slot >= kQueueSlots) return -1;
-    const QueueEntry& entry = in.queue->entries[slot];
+    // A copy taken under the guard: the work cycle and the autosend thread
+    // change and save the queue while this runs on the core's output thread.
+    uint32_t slot = 0;
+    QueueEntry entry;
+    {
+        QueueGuard guard;
+        slot = in.queue->current;
+        if (slot >= kQueueSlots) return -1;
+        entry = in.queue->entries[slot];
+    }
     if (entry.status != kSlotActive && entry.status != kSlotReady) return -1;
-    if (DeadlineInterrupt(in, slot)) return -1;
+    if (DeadlineInterrupt(in, slot, entry)) return -1;
 
     char path[32];
     snprintf(path, sizeof path, "%swuinfo_%02u.dat", "work/", slot);
