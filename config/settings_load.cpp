@@ -4,10 +4,10 @@
 #include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/identity.h"
-#include "config/proxy_host.h"
 #include "config/settings.h"
 #include "config/user_id_source.h"
 #include "log/log.h"
+#include "net/socket.h"
 #include "support/format.h"
 #include "support/number_reader.h"
 #include "support/text.h"
@@ -92,7 +92,7 @@ int LoadProxy(ClientState* state) {
         }
         return -1;
     }
-    if (ResolveProxyHost(host, &state->proxy_address) != 0) {
+    if (v3ResolveHost(&state->proxy_address, 1, host) < 1) {
         if (LogLevelOn(3)) LogPrint("Failed to resolve hostname for proxy. Will connect directly.\n");
         state->proxy_address = 0;
     }

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "config/client_type.h"
+#include "net/client_type.h"
 #include "config/interactive_config.h"
 #include "config/questions.h"
 #include "config_fixture.h"

@@ -160,9 +160,13 @@ TEST_F(SettingsTest, ProxySettings) {
     EXPECT_EQ(gClientState.proxy_port, 3128u);
     EXPECT_NE(Config().find("port=3128\nusepasswd=no\n"), std::string::npos);
 
-    // A name cannot be looked up yet, and a wrong address is no address:
-    // the client connects directly.
-    for (const char* host : {"proxy.example", "10.1.2.300", "10.1.2", "10.1.2.3.4"}) {
+    WriteUsable("", "usereg=no\nactive=yes\nport=3128\nhost=localhost\n");
+    ASSERT_EQ(Load(&messages), 0);
+    EXPECT_EQ(gClientState.proxy_address, 0x7F000001u);
+
+    // A name that cannot be resolved is no error: the client connects
+    // directly.
+    for (const char* host : {"proxy.invalid", "10.1.2.300"}) {
         WriteUsable("", std::string("usereg=no\nactive=yes\nport=3128\nhost=") + host + "\n");
         ASSERT_EQ(Load(&messages), 0) << host;
         EXPECT_NE(messages.find("Failed to resolve hostname for proxy. Will connect directly.\n"),
