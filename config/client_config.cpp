@@ -8,11 +8,14 @@
 #include "support/text.h"
 
 v3Config* ClientConfig() {
-    // A zero-filled object is valid, so the record needs no construction
-    // and is usable from the first call on, whichever thread makes it.
+    // A zero-filled object is valid and needs no construction; the Client
+    // state learns where it is once, on the first call from any thread.
     static v3Config object{};
-    gClientState.config = &object;
-    return &object;
+    static v3Config* const made = [] {
+        gClientState.config = &object;
+        return &object;
+    }();
+    return made;
 }
 
 int SaveClientConfig() {

@@ -2,13 +2,23 @@
 #include "config/config_file.h"
 #include "config/identity.h"
 #include "config/settings.h"
+#include "log/log.h"
+#include "support/atomic_file.h"
+#include "support/file.h"
 #include "support/format.h"
 
 int WriteDefaultSettings() {
     v3Config* config = ClientConfig();
-    // Whatever the file still holds (a user name, core settings) is kept; a
-    // file that cannot be read starts from nothing.
-    if (v3ConfigLoad(config, kClientConfigFile) != 0) v3ConfigClear(config);
+    // Whatever the file still holds (a user name, core settings) is kept. A
+    // file that exists but cannot be read is moved aside before the defaults
+    // replace it, so the volunteer's settings are not lost unseen.
+    const int rc = v3ConfigLoad(config, kClientConfigFile);
+    if (rc != 0) {
+        v3ConfigClear(config);
+        if (rc != kFileErrNotFound && v3FileMoveAside(kClientConfigFile, ".bad") == 0 && LogLevelOn(3)) {
+            LogPrint("- Could not read %s; it is kept as %s.bad\n", kClientConfigFile, kClientConfigFile);
+        }
+    }
     if (v3ConfigGet(config, "settings", "username") == nullptr) {
         v3ConfigSet(config, "settings", "username", "Anonymous");
         v3ConfigSet(config, "settings", "team", "0");

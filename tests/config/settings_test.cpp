@@ -10,6 +10,7 @@
 #include "config/identity.h"
 #include "config/registry_store.h"
 #include "config_fixture.h"
+#include "support/unprivileged.h"
 
 namespace {
 
@@ -57,6 +58,17 @@ TEST_F(SettingsTest, DefaultsTakeTheRegistryUserAndKeepTheRest) {
     EXPECT_EQ(Config(),
               "[settings]\nusername=bob\nasknet=no\n\n[core]\npriority=96\n\n"
               "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
+}
+
+TEST_F(SettingsTest, UnreadableFileIsKeptAsideBeforeTheDefaults) {
+    WriteConfig("[settings]\nusername=precious\n\n");
+    ASSERT_EQ(chmod("client.cfg", 0200), 0);
+    ASSERT_TRUE(qrvtest::GiveToChecker(dir()));
+    ASSERT_TRUE(qrvtest::GiveToChecker(dir() + "/client.cfg"));
+    EXPECT_EQ(qrvtest::RunUnprivileged([] { return LoadSettings() == -1 ? WriteDefaultSettings() : -50; }), 0);
+    chmod("client.cfg.bad", 0600);
+    EXPECT_EQ(ReadFileText("client.cfg.bad"), "[settings]\nusername=precious\n\n");
+    EXPECT_EQ(Config(), kDefaults);
 }
 
 TEST_F(SettingsTest, MissingFileFailsSilently) {
