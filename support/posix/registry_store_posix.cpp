@@ -30,7 +30,8 @@ int PlatformRegistryFilePath(RegistryRoot root, char* out, uint64_t size) {
         return Compose(out, size, dir, user ? "/HKCU.txt" : "/HKLM.txt");
     }
     if (!user) return Compose(out, size, "/etc/quorvel/registry.txt", "");
-    // The base directory specification ignores a relative XDG_CONFIG_HOME.
+    // XDG base directories are absolute by definition; a relative
+    // XDG_CONFIG_HOME is ignored like an unset one.
     const char* config_home = Variable("XDG_CONFIG_HOME");
     if (config_home != nullptr && config_home[0] == '/') {
         return Compose(out, size, config_home, "/quorvel/registry.txt");
