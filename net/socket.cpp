@@ -130,31 +130,38 @@ int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint
     if (v3TimeNow(&start) != 0) return kSockErrTimeout;
     auto* bytes = static_cast<uint8_t*>(buf);
     const int64_t limit = static_cast<int64_t>(timeout_ms) * 1000;
+    bool out_of_time = false;
     while (*count < length) {
-        Int128 now;
-        if (v3TimeNow(&now) != 0) return kSockErrTimeout;
-        int64_t rest = limit - ElapsedMicroseconds(start, now);
-        if (rest < 0) rest = 0;
-        const int ready = v3PlatformSocketWaitReadable(sock->handle, static_cast<uint64_t>(rest));
-        if (ready == 0) return kSockErrTimeout;
-        if (ready < 0) {
-            v3SockRelease(sock);
-            return kSockErrService;
-        }
+        // What is already there is taken without waiting; only an empty
+        // socket costs a wait (and a clock reading).
         const int64_t got = v3PlatformSocketRecv(sock->handle, bytes + *count, length - *count);
-        if (got == -2) {
-            if (rest == 0) return kSockErrTimeout;
+        if (got > 0) {
+            *count += static_cast<uint32_t>(got);
             continue;
         }
         if (got == 0) {
             v3SockRelease(sock);
             return kSockErrNotConnected;
         }
-        if (got < 0) {
+        if (got != -2) {
             v3SockRelease(sock);
             return kSockErrService;
         }
-        *count += static_cast<uint32_t>(got);
+        // A readiness report with nothing behind it, after the time is up.
+        if (out_of_time) return kSockErrTimeout;
+        Int128 now;
+        if (v3TimeNow(&now) != 0) return kSockErrTimeout;
+        int64_t rest = limit - ElapsedMicroseconds(start, now);
+        if (rest <= 0) {
+            rest = 0;
+            out_of_time = true;
+        }
+        const int ready = v3PlatformSocketWaitReadable(sock->handle, static_cast<uint64_t>(rest));
+        if (ready == 0) return kSockErrTimeout;
+        if (ready < 0) {
+            v3SockRelease(sock);
+            return kSockErrService;
+        }
     }
     return kSockOk;
 }

@@ -36,6 +36,10 @@ namespace {
 // A transfer that moves less than one byte a second for this long has
 // stalled: the same 30 minutes the built-in transport waits for a read.
 constexpr long kStallSeconds = 1800;
+// Size of the pieces the library hands over. A piece bigger than a download
+// block lets several blocks be served from one piece before the transfer
+// has to be resumed; at most one piece is ever held here.
+constexpr long kPieceBytes = 65536;
 
 void GlobalInit() {
     static std::once_flag once;
@@ -139,6 +143,7 @@ int SetUp(SystemRequest* r, const char* verb, const char* object, const char* ho
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, r->headers) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kPieceBytes) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, OnHeader) == CURLE_OK &&
