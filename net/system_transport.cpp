@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/version.h"
+#include "support/platform/socket.h"
 
 struct SystemRequest {
     CURLM* session = nullptr;
@@ -44,6 +45,14 @@ constexpr long kPieceBytes = 65536;
 void GlobalInit() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// The library's connection socket, made close-on-exec like every descriptor
+// of the client.
+curl_socket_t OpenSocket(void* /*user*/, curlsocktype /*purpose*/, curl_sockaddr* address) {
+    const v3PlatformSocket s =
+        v3PlatformSocketOpenAny(address->family, address->socktype, address->protocol);
+    return s == kPlatformNoSocket ? CURL_SOCKET_BAD : static_cast<curl_socket_t>(s);
 }
 
 size_t OnHeader(char* data, size_t size, size_t n, void* user) {
@@ -143,6 +152,7 @@ int SetUp(SystemRequest* r, const char* verb, const char* object, const char* ho
         curl_easy_setopt(c, CURLOPT_HTTPHEADER, r->headers) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http") == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+        curl_easy_setopt(c, CURLOPT_OPENSOCKETFUNCTION, OpenSocket) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_BUFFERSIZE, kPieceBytes) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L) == CURLE_OK &&
         curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, kStallSeconds) == CURLE_OK &&
@@ -162,6 +172,8 @@ int Start(SystemRequest* r, const char* verb, const char* object, const char* ho
     GlobalInit();
     r->session = curl_multi_init();
     if (r->session == nullptr) return kSystemErrSession;
+    // The session makes a wake-up socket pair of its own, inheritable.
+    v3PlatformSocketsCloseOnExec();
     r->connection = curl_easy_init();
     if (r->connection == nullptr) return kSystemErrConnect;
     if (const int e = SetUp(r, verb, object, host, port, body, body_length); e != 0) return e;

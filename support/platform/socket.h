@@ -24,6 +24,16 @@ int v3PlatformLookUpHost(const char* name, uint32_t* addresses, int max);
 // A new, close-on-exec socket: stream (TCP) or datagram. 0 or -1.
 int v3PlatformSocketOpen(v3PlatformSocket* handle, bool stream);
 
+// A close-on-exec socket of any family, type and protocol, for libraries
+// that open their own (the system transport). The handle, or
+// kPlatformNoSocket.
+v3PlatformSocket v3PlatformSocketOpenAny(int family, int type, int protocol);
+
+// Marks every socket the process holds close-on-exec. Libraries that make
+// sockets for their own use (a wake-up pair, say) do not do so themselves,
+// and a core started meanwhile must inherit none of them.
+void v3PlatformSocketsCloseOnExec();
+
 // Sets address reuse and binds: 0; -1 the option could not be set; -2 the
 // bind failed.
 int v3PlatformSocketBind(v3PlatformSocket handle, uint32_t address, uint16_t port);

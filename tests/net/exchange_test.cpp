@@ -2,7 +2,10 @@
 // request bytes on the wire, the reply framing, kept-open connections and
 // the payload that follows a reply.
 #include <chrono>
+#include <fcntl.h>
+
 #include <cstring>
+#include <filesystem>
 #include <thread>
 #include <string>
 
@@ -129,6 +132,31 @@ TEST_F(ExchangeTest, SystemTransportReadsThePayloadOnlyAsAskedFor) {
     EXPECT_TRUE(got == payload);
     server.Join();
     EXPECT_LT(sent_before_stall, payload.size() / 2);
+}
+
+// Every socket of the process while a system transport connection is open:
+// none may be inherited by a core started meanwhile.
+TEST_F(ExchangeTest, SystemTransportSocketsAreCloseOnExec) {
+    RecordingServer server({[](Peer& peer) {
+        peer.ReadRequest();
+        peer.Send(Ok("HEADpayload"));
+        peer.WaitForClose();
+    }});
+    gClientState.usereg = 1;
+    std::string reply(4, '\0');
+    CliConnection handle{};
+    ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0);
+    int sockets = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        const std::string target = std::filesystem::read_symlink(entry.path(), ec).string();
+        if (ec || target.rfind("socket:", 0) != 0) continue;
+        const int fd = std::stoi(entry.path().filename().string());
+        ++sockets;
+        EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd;
+    }
+    EXPECT_GE(sockets, 2);  // the client's end and the server's
+    EXPECT_EQ(doReadBytes(&handle, nullptr, 0, 0), 0);
 }
 
 TEST_F(ExchangeTest, ClosingWithoutReadingReleasesTheConnection) {
