@@ -406,7 +406,11 @@ def judge(unit_bytes, result_bytes):
         samples, early, late, final = decode_result(result_bytes, u)
     except (ValueError, struct.error) as e:
         return REFUSED, str(e)
-    return judge_physics(u, samples, early, late, final)
+    try:
+        return judge_physics(u, samples, early, late, final)
+    except (ArithmeticError, ValueError) as e:
+        # Two atoms sent on top of each other, and the like.
+        return REFUSED, "result cannot be recomputed: %s" % e
 
 
 def judge_physics(u, samples, early, late, final):

@@ -101,13 +101,17 @@ class Check(unittest.TestCase):
         def outside_box(s, e, l, f):
             f[6] = 6.0
 
+        def atoms_on_top_of_each_other(s, e, l, f):
+            l[6:9] = l[0:3]
+
         cases = {"digest": self.result[:-1] + bytes([self.result[-1] ^ 1]),
                  "truncated": self.result[:-48],
                  "empty": b"",
                  "other unit": md.run_unit(self.src.generate_unit(0x78, 2))}
         for name, fn in [("final", scale_final_velocities), ("early", nudge_early_position),
                          ("energy", claim_flat_energy), ("steps", move_sample_step),
-                         ("nan", not_finite), ("box", outside_box)]:
+                         ("nan", not_finite), ("box", outside_box),
+                         ("overlap", atoms_on_top_of_each_other)]:
             cases[name] = rebuild(self.unit, self.result, fn)
         for name, bad in cases.items():
             with self.subTest(name):
