@@ -1,10 +1,8 @@
 #include "net/download.h"
 
-#include <memory>
-#include <new>
-
 #include "client/client_state.h"
 #include "log/log.h"
+#include "net/block_writer.h"
 #include "net/connection.h"
 #include "net/http_client.h"
 #include "net/network_permission.h"
@@ -16,11 +14,6 @@ namespace {
 
 const char* GivenOrNull(const char* text) { return text[0] != '\0' ? text : nullptr; }
 
-bool WriteBlock(v3File* file, const uint8_t* block, uint32_t n) {
-    uint64_t put = 0;
-    return v3FileWrite(file, &put, block, n) == kFileOk && put == n;
-}
-
 void ReportTotal(uint32_t total) {
     if (LogLevelOn(3)) LogPrint("+ %u bytes downloaded\n", total);
 }
@@ -29,25 +22,27 @@ void ReportTotal(uint32_t total) {
 // reply records would drop two bytes of a file that happens to start with
 // them. The download ends where the body ends by its own framing (length
 // reached, last chunk, or the server's close), so a body that is a whole
-// number of blocks long ends cleanly, and one that is cut off fails.
-int ReadBody(v3HTTPConnection* conn, v3File* file, uint8_t* block) {
+// number of blocks long ends cleanly, and one that is cut off fails. What
+// arrived before a failure is written all the same.
+int ReadBody(v3HTTPConnection* conn, BlockWriter* out) {
     uint32_t total = 0;
     while (!conn->body_ended) {
         uint32_t count = 0;
-        const int r = v3HTTPRecv(block, &count, conn, kDownloadBlock, kExchangeTimeoutMs);
+        const int r = v3HTTPRecv(out->Block(), &count, conn, kDownloadBlock, kExchangeTimeoutMs);
         if (r != kHTTPOk || (count == 0 && !conn->body_ended)) {
             if (LogLevelOn(3)) LogPrint("Network Receive Timeout\n");
+            out->Flush();
             return -1;
         }
         if (count == 0) break;
-        if (!WriteBlock(file, block, count)) return -1;
+        if (!out->Commit(count)) return -1;
         total += count;
         ReportTotal(total);
     }
-    return 0;
+    return out->Flush() ? 0 : -1;
 }
 
-int DownloadDirect(const char* host, const char* path, v3File* file, uint8_t* block) {
+int DownloadDirect(const char* host, const char* path, BlockWriter* out) {
     char url[128];
     v3StringPrint(url, sizeof url, "http://%.100s/", host);
     const ClientState& s = gClientState;
@@ -63,7 +58,7 @@ int DownloadDirect(const char* host, const char* path, v3File* file, uint8_t* bl
         if (LogLevelOn(3)) LogPrint("- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
         result = -1;
     } else {
-        result = ReadBody(&conn, file, block);
+        result = ReadBody(&conn, out);
     }
     v3HTTPClose(&conn);
     return result;
@@ -92,7 +87,7 @@ uint16_t SplitHostPort(char* name) {
     return static_cast<uint16_t>(port);
 }
 
-int DownloadSystem(const char* host, const char* path, v3File* file, uint8_t* block) {
+int DownloadSystem(const char* host, const char* path, BlockWriter* out) {
     char name[140];
     v3StringPrint(name, sizeof name, "%.139s", host);
     const uint16_t port = SplitHostPort(name);
@@ -104,20 +99,24 @@ int DownloadSystem(const char* host, const char* path, v3File* file, uint8_t* bl
     auto* request = static_cast<SystemRequest*>(handle.record);
     uint32_t total = 0;
     int result = 0;
+    bool written = true;
     for (;;) {
         uint32_t got = 0;
-        if (SystemRequestRead(request, block, kDownloadBlock, &got) != 0) {
+        if (SystemRequestRead(request, out->Block(), kDownloadBlock, &got) != 0) {
             result = -1;
             break;
         }
         if (got == 0) break;
-        if (!WriteBlock(file, block, got)) {
-            if (LogLevelOn(3)) LogPrint("Couldn't write core data to disk. Disk full?\n");
-            result = -1;
+        if (!out->Commit(got)) {
+            written = false;
             break;
         }
         total += got;
         ReportTotal(total);
+    }
+    if (!out->Flush() || !written) {
+        if (LogLevelOn(3)) LogPrint("Couldn't write core data to disk. Disk full?\n");
+        result = -1;
     }
     SystemRequestClose(request);
     return result;
@@ -134,8 +133,8 @@ int DownloadFile(const char* host, const char* path, const char* local_file) {
         return -1;
     }
     AskNetworkPermission();
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[kDownloadBlock]);
-    if (!block) return -1;
-    if (gClientState.usereg) return DownloadSystem(host, path, file.get(), block.get());
-    return DownloadDirect(host, path, file.get(), block.get());
+    BlockWriter out(file.get(), kDownloadBlock);
+    if (!out.ok()) return -1;
+    if (gClientState.usereg) return DownloadSystem(host, path, &out);
+    return DownloadDirect(host, path, &out);
 }
