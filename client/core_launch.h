@@ -1,5 +1,74 @@
-// Launching and supervising a core.
+// Launching and supervising a core: the command line that names its unit,
+// the child process at idle priority, the copy of its log into the client's
+// log, and its exit code, which is the unit's outcome.
 #pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// Exit codes of a core.
+inline constexpr uint32_t kCoreSettingsChanged = 98;
+inline constexpr uint32_t kCoreStartFailed = 99;      // also an exit with 0
+inline constexpr uint32_t kCoreFinished = 100;
+inline constexpr uint32_t kCoreSpecialExit = 101;     // cleanup done; in normal mode an error
+inline constexpr uint32_t kCoreInterrupted = 102;
+inline constexpr uint32_t kCoreOutOfDate = 110;
+inline constexpr uint32_t kCoreBadFormat = 111;
+inline constexpr uint32_t kCoreUnitInvalid = 112;
+inline constexpr uint32_t kCoreUnitCorrupt = 113;
+inline constexpr uint32_t kCoreUnitEnded = 114;
+inline constexpr uint32_t kCoreBadArguments = 115;
+inline constexpr uint32_t kCoreNoWorkFiles = 116;
+inline constexpr uint32_t kCoreFileError = 117;
+inline constexpr uint32_t kCoreMissing = 120;         // also: the core file is absent
+
+// Longest core command line, in characters (without the terminator).
+inline constexpr size_t kCoreCommandLineMax = 374;
+
+// The process-wide record of the core that runs in normal mode (one at a
+// time). Read by the shutdown handler and the progress check on other
+// threads, hence atomic.
+struct CoreRecord {
+    std::atomic<uint64_t> process_id{0};
+    std::atomic<uint32_t> running{0};          // 1 from creation until the code is read
+    std::atomic<uint32_t> forceasm_passed{0};  // " -forceasm" goes to one core per process
+};
+extern CoreRecord gCoreRecord;
+
+// Set by the work cycle when a core stopped because its settings changed:
+// the next core is told " -notermcheck", which clears the mark.
+extern std::atomic<uint16_t> gSettingsRestartMark;
+
+// Everything a command line says besides the core, directory and suffix.
+struct CoreCommandOptions {
+    bool cleanup = false;
+    uint32_t priority = 0;      // passed when not 0
+    uint32_t cpu_usage = 100;   // passed when not 100
+    bool no_assembly = false;
+    bool notermcheck = false;
+    bool service = false;
+    bool forceasm = false;
+    uint64_t lifeline = 0;      // the client's process ID
+};
+
+// Writes "%s -dir %s -suffix %s", the optional pieces in their fixed order
+// and " -lifeline %u\n" into out (kCoreCommandLineMax + 1 bytes). 0, or -1
+// with out empty when the whole would not fit: a command line cut short
+// could end in a wrong lifeline number, so none is made at all.
+int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
+                         const char* suffix, const CoreCommandOptions& options);
+
+// The options the Client state and the process-wide marks give the next
+// core. A normal run takes the settings-restart mark and the one-time
+// " -forceasm"; a cleanup run leaves both for the core that computes.
+CoreCommandOptions NextCoreOptions(bool cleanup);
+
+// Runs core_file on the unit suffix in work_dir and returns its exit code
+// (0 and a core that could not be started read as 99). In normal mode the
+// core's log is copied into the client's log while it runs, and the call
+// returns only after that copy is complete. Polls every 2 seconds.
+uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix, int cleanup);
 
 // Asks a running core to stop (signal 2), without waiting for it. 0, or -1
 // when the signal could not be sent; 0 when no core runs.

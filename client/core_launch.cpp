@@ -1,0 +1,131 @@
+#include "client/core_launch.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "client/client_state.h"
+#include "client/core_output.h"
+#include "log/log.h"
+#include "support/child_process.h"
+#include "support/file.h"
+#include "support/process.h"
+#include "support/signals.h"
+#include "support/sleep.h"
+#include "support/thread.h"
+
+CoreRecord gCoreRecord;
+std::atomic<uint16_t> gSettingsRestartMark{0};
+
+namespace {
+
+constexpr uint32_t kExitPollMs = 2000;
+constexpr uint32_t kOutputWaitMs = 250;
+
+// Appends one piece; false (and out unchanged) when it does not fit.
+bool Append(char* out, size_t* length, const char* format, ...) __attribute__((format(printf, 3, 4)));
+
+bool Append(char* out, size_t* length, const char* format, ...) {
+    char piece[kCoreCommandLineMax + 2];
+    va_list args;
+    va_start(args, format);
+    const int n = vsnprintf(piece, sizeof piece, format, args);
+    va_end(args);
+    if (n < 0 || *length + static_cast<size_t>(n) > kCoreCommandLineMax) return false;
+    std::memcpy(out + *length, piece, static_cast<size_t>(n) + 1);
+    *length += static_cast<size_t>(n);
+    return true;
+}
+
+// Starts the command line and polls it until it ends. A core that could
+// not be started reads as 0 after one poll interval, like one that ended
+// without a code.
+uint32_t Supervise(const char* command, bool cleanup) {
+    uint64_t pid = 0;
+    const bool started = command[0] != '\0' && v3ProcessCreate(command, &pid) == 0;
+    // Cleanup runs may happen beside a computing core (a deadline pass on
+    // another thread): they keep their process ID to themselves, so that the
+    // record, and a stop request, always mean the core that computes.
+    if (started && !cleanup) {
+        gCoreRecord.process_id.store(pid);
+        gCoreRecord.running.store(1);
+    }
+    uint32_t code = 0;
+    do {
+        if (!started || v3ProcessExitCode(pid, &code) != 0) code = 0;
+        v3Sleep(kExitPollMs);
+    } while (code == kProcessStillActive);
+    if (started && !cleanup) gCoreRecord.running.store(0);
+    return code == 0 ? kCoreStartFailed : code;
+}
+
+void AnnounceRun(const char* suffix, const char* command, bool output_started) {
+    if (!output_started && LogLevelOn(3)) {
+        LogPrint("Warning: Couldn't start output thread for work unit %s\n", suffix);
+    }
+    const char* stamp = MakeTimeStamp(kStampFull);
+    if (LogLevelOn(3)) LogPrint("Working on Unit %s %s\n", suffix, stamp);
+    if (LogLevelOn(3)) LogPrint("+ Working ...\n");
+    if (LogLevelOn(8)) LogPrint("- Calling '%s'\n\n", command);
+}
+
+}  // namespace
+
+int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
+                         const char* suffix, const CoreCommandOptions& o) {
+    out[0] = '\0';
+    size_t n = 0;
+    bool fits = Append(out, &n, "%s -dir %s -suffix %s", core_file, work_dir, suffix);
+    if (fits && o.cleanup) fits = Append(out, &n, " -cleanup");
+    if (fits && o.priority != 0) fits = Append(out, &n, " -priority %d", static_cast<int>(o.priority));
+    if (fits && o.cpu_usage != 100) fits = Append(out, &n, " -cpu %d", static_cast<int>(o.cpu_usage));
+    if (fits && o.no_assembly) fits = Append(out, &n, " -noassembly");
+    if (fits && o.notermcheck) fits = Append(out, &n, " -notermcheck");
+    if (fits && o.service) fits = Append(out, &n, " -service");
+    if (fits && o.forceasm) fits = Append(out, &n, " -forceasm");
+    if (fits) fits = Append(out, &n, " -lifeline %u\n", static_cast<unsigned>(o.lifeline));
+    if (!fits) out[0] = '\0';
+    return fits ? 0 : -1;
+}
+
+CoreCommandOptions NextCoreOptions(bool cleanup) {
+    const ClientState& s = gClientState;
+    CoreCommandOptions o;
+    o.cleanup = cleanup;
+    o.priority = s.core_priority;
+    o.cpu_usage = s.cpu_usage;
+    o.no_assembly = s.use_assembly == 0;
+    o.service = s.service.load() != 0;
+    o.lifeline = v3ProcessID();
+    if (!cleanup) {
+        o.notermcheck = gSettingsRestartMark.exchange(0) != 0;
+        o.forceasm = s.forceasm != 0 && gCoreRecord.forceasm_passed.exchange(1) == 0;
+    }
+    return o;
+}
+
+uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix, int cleanup) {
+    char command[kCoreCommandLineMax + 1];
+    if (BuildCoreCommandLine(command, core_file, work_dir, suffix, NextCoreOptions(cleanup != 0)) != 0 &&
+        LogLevelOn(3)) {
+        LogPrint("- Command line for %s too long; core not started\n", core_file);
+    }
+    CoreOutputHandshake handshake;
+    std::snprintf(handshake.log_path, sizeof handshake.log_path, "%slogfile_%s.txt", work_dir, suffix);
+    // Only this run's output is to be copied.
+    v3FileDelete(handshake.log_path);
+    if (cleanup != 0) return Supervise(command, true);
+
+    const bool output_started =
+        v3ThreadStart(nullptr, CoreOutputThread, &handshake, kOutputThreadStack) == 0;
+    AnnounceRun(suffix, command, output_started);
+    const uint32_t code = Supervise(command, false);
+    handshake.done.store(1);
+    while (output_started && handshake.finished.load() == 0) v3Sleep(kOutputWaitMs);
+    return code;
+}
+
+int StopCore() {
+    if (gCoreRecord.running.load() == 0) return 0;
+    return v3SignalSend(gCoreRecord.process_id.load(), kSignalInterrupt);
+}

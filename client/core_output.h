@@ -1,0 +1,28 @@
+// The output thread of one core run: copies the core's log into the client's
+// log while the core runs, and runs the unit progress check on the lines
+// that report written progress.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "support/file.h"
+
+inline constexpr uint32_t kOutputThreadStack = 8192;
+// Longest line printed at once, in characters; a longer line goes out in
+// pieces of this size.
+inline constexpr size_t kCoreLogLineMax = 999;
+
+// Shared by the launcher and its output thread; the launcher owns it and
+// keeps it alive until finished is 1.
+struct CoreOutputHandshake {
+    std::atomic<uint32_t> done{0};      // set by the launcher: the core has exited
+    std::atomic<uint32_t> finished{0};  // set by the thread: it reads no more
+    char log_path[kFilePathMax + 1] = {};
+};
+
+// Thread body; arg is the CoreOutputHandshake.
+void CoreOutputThread(void* arg);
+
+// True for a core log line after which the core's progress record is new.
+bool IsProgressLine(const char* line);

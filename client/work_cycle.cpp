@@ -1,0 +1,155 @@
+#include "client/work_cycle.h"
+
+#include <cstdio>
+
+#include "client/core_file.h"
+#include "client/core_launch.h"
+#include "client/shutdown.h"
+#include "core/core_download.h"
+#include "log/log.h"
+#include "queue/deadline.h"
+#include "queue/delete_unit.h"
+#include "queue/get_work.h"
+#include "queue/queue_display.h"
+#include "queue/return_results.h"
+#include "support/console_input.h"
+#include "support/thread.h"
+
+WorkCycleOps DefaultWorkCycleOps() {
+    WorkCycleOps ops;
+    ops.get_work = GetWork;
+    ops.download_core = ::DownloadCore;
+    ops.send_finished = SendFinishedUnit;
+    ops.send_all = SendAllFinished;
+    ops.check_deadlines = CheckDeadlines;
+    ops.autosend = AutosendThread;
+    ops.read_line = v3ReadLine;
+    ops.self_interrupt = SelfInterrupt;
+    return ops;
+}
+
+WorkCycle::WorkCycle(ClientState* state, const WorkCycleOps& ops)
+    : state_(state), queue_(state->work_queue), ops_(ops) {}
+
+QueueEntry WorkCycle::Entry() const {
+    QueueGuard guard;
+    return queue_->entries[index_];
+}
+
+void WorkCycle::SetSlotStatus(uint32_t status) {
+    QueueGuard guard;
+    queue_->entries[index_].status = status;
+}
+
+void WorkCycle::MakeSuffix() {
+    std::snprintf(suffix_, sizeof suffix_, "%02d", static_cast<int>(index_));
+}
+
+// The fetch driver picks (or fetches) the next unit. False after the fatal
+// message when the queue is full and nothing could be freed.
+bool WorkCycle::FetchNext() {
+    if (ops_.get_work(queue_, &index_) != 0) {
+        if (LogLevelOn(3)) LogPrint("Fatal: Work queue full\n");
+        return false;
+    }
+    MakeSuffix();
+    return true;
+}
+
+// The one-shot run modes; true when one ran (the process then ends).
+bool WorkCycle::RunOneShot() {
+    switch (state_->run_mode) {
+    case MODE_QUEUEINFO:
+        if (LogLevelOn(3)) LogPrint("Queue Status:\n");
+        PrintQueueInfo(queue_);
+        break;
+    case MODE_DELETE:
+        index_ = state_->mode_argument;
+        if (LogLevelOn(3)) LogPrint("Deleting work unit #%u from work queue...\n", index_);
+        if (DeleteUnit(index_) != 0 && LogLevelOn(3)) {
+            LogPrint("- Failed to delete the requested work unit\n");
+        }
+        break;
+    case MODE_SEND:
+        if (LogLevelOn(3)) LogPrint("Attempting to return result(s) to server...\n");
+        if (state_->mode_argument == 1) {
+            if (ops_.send_all(queue_) != 0 && LogLevelOn(3)) {
+                LogPrint("- Failed to send all units to server\n");
+            }
+        } else if (ops_.send_finished(queue_, state_->send_index) != 0 && LogLevelOn(3)) {
+            LogPrint("- Failed to send unit %02d to server\n", static_cast<int>(state_->send_index));
+        }
+        break;
+    default:
+        return false;
+    }
+    ops_.self_interrupt();
+    return true;
+}
+
+bool WorkCycle::Start() {
+    c_ = WorkCycleCounters{};
+    {
+        QueueGuard guard;
+        index_ = queue_->current;
+    }
+    if (index_ >= kQueueSlots) {
+        if (LogLevelOn(6)) LogPrint("- Bad Index stored in Work Queue. Has been reset to zero.\n");
+        index_ = 0;
+    }
+    if (RunOneShot()) return false;
+
+    ops_.check_deadlines(queue_);
+    if (v3ThreadStart(nullptr, ops_.autosend, queue_, kAutosendThreadStack) != 0) {
+        if (LogLevelOn(3)) LogPrint("Warning: Could not start work queue send thread\n");
+        ops_.send_all(queue_);
+    }
+    if (Entry().status != kSlotReady) return FetchNext();
+    MakeSuffix();
+    return true;
+}
+
+bool WorkCycle::RunPass() {
+    SetSlotStatus(kSlotActive);
+    if (LogLevelOn(3)) LogPrint("\n");
+    if (LogLevelOn(3)) LogPrint("+ Processing work unit\n");
+    const QueueEntry entry = Entry();
+    char core_file[kCoreFileNameSize];
+    MakeCoreFileName(core_file, state_->edition_code, entry.core_type());
+    if (LogLevelOn(3)) LogPrint("Core required: %s\n", core_file);
+
+    uint32_t status = kCoreMissing;
+    if (CorePresent(core_file)) {
+        if (LogLevelOn(3)) LogPrint("Core found.\n");
+        // A mark left by an earlier core that ended on its own before the
+        // interrupt reached it must not turn this core's 102 into a drop.
+        gDeadlineInterruptMark.store(0);
+        status = RunCore(core_file, "work/", suffix_, 0);
+        if (LogLevelOn(3)) LogPrint("CoreStatus = %X (%d)\n", status, static_cast<int>(status));
+    } else if (LogLevelOn(3)) {
+        LogPrint("Core not found.\n");
+    }
+    c_.core_status = status;
+
+    switch (React(status, entry)) {
+    case Next::kEnd:
+        return false;
+    case Next::kFinish:
+        if (!Finish()) return false;
+        break;
+    case Next::kErrorCheck:
+        ErrorCheck(entry, core_file);
+        break;
+    }
+    if (!DropStep()) return false;
+    PauseStep();
+    return true;
+}
+
+void RunWorkCycle(ClientState* state) {
+    if (state == nullptr || state->work_queue == nullptr) return;
+    WorkCycle cycle(state, DefaultWorkCycleOps());
+    if (!cycle.Start()) return;
+    while (cycle.RunPass()) {
+    }
+}
