@@ -38,3 +38,41 @@ demo: build
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
+
+# ---- Hostile input and concurrency: fuzzing and ThreadSanitizer ------------
+# `make fuzz` runs every libFuzzer target of fuzz/ for FUZZ_SECONDS each and
+# fails on any finding; `make fuzz-smoke` is the short pass. `make test-tsan`
+# runs the whole suite under ThreadSanitizer. All three build with clang in
+# their own build directories.
+BUILD_FUZZ   ?= build-fuzz
+BUILD_TSAN   ?= build-tsan
+FUZZ_SECONDS ?= 60
+
+.PHONY: clang-deps fuzz-build fuzz fuzz-smoke test-tsan
+
+clang-deps: deps
+	@fuzz/ensure-clang.sh
+
+$(BUILD_FUZZ)/build.ninja: | clang-deps
+	cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQRV_FUZZ=ON
+
+fuzz-build: clang-deps $(BUILD_FUZZ)/build.ninja
+	cmake --build $(BUILD_FUZZ) --target fuzz_all -j $(JOBS)
+
+fuzz: fuzz-build
+	fuzz/run.sh $(BUILD_FUZZ) $(FUZZ_SECONDS)
+
+fuzz-smoke:
+	$(MAKE) fuzz FUZZ_SECONDS=10
+
+$(BUILD_TSAN)/build.ninja: | clang-deps
+	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+
+test-tsan: clang-deps $(BUILD_TSAN)/build.ninja
+	cmake --build $(BUILD_TSAN) -j $(JOBS)
+	scripts/test-tsan.sh $(BUILD_TSAN) $(JOBS)
+# ----------------------------------------------------------------------------
