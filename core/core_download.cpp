@@ -5,6 +5,7 @@
 
 #include "core/unzip_core.h"
 #include "log/log.h"
+#include "net/download.h"
 #include "support/file.h"
 
 namespace {
@@ -15,11 +16,10 @@ void CopyPart(char* out, const char* src, size_t n) {
     out[n] = '\0';
 }
 
-// The HTTP download of the bundle (DownloadFile: host, path, local file name)
-// arrives with the network subsystem. Until then nothing can be fetched and
-// every download fails here.
-int FetchCoreBundle(const CoreDownloadAddress& /*address*/, const char* /*bundle_name*/) {
-    return -1;
+// The bundle is fetched into its own file; the core file is touched only
+// once the bundle has been verified.
+int FetchCoreBundle(const CoreDownloadAddress& address, const char* bundle_name) {
+    return DownloadFile(address.host, address.path, bundle_name);
 }
 
 }  // namespace

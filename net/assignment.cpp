@@ -1,0 +1,89 @@
+#include "net/assignment.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <mutex>
+
+#include "build_options.h"
+#include "log/log.h"
+#include "net/connection.h"
+#include "net/network_permission.h"
+
+namespace {
+
+std::atomic<uint16_t> g_server_port{kPrimaryAssignmentPort};
+
+// The news is replaced by the client thread and may be read by any other.
+std::mutex g_news_lock;
+char g_news[kNewsTextMax + 1] = {};
+
+int Exchange(const char* host, uint16_t port, const AssignmentExchange& x) {
+    if (CliSendPacket(host, port, x.request, x.request_length, x.reply, x.reply_length, 0,
+                      nullptr) != 0) {
+        return -1;
+    }
+    g_server_port.store(port);
+    return 0;
+}
+
+void KeepNews(const char* news) {
+    if (std::strlen(news) > kNewsTextMax) return;
+    std::lock_guard<std::mutex> hold(g_news_lock);
+    std::strcpy(g_news, news);
+}
+
+}  // namespace
+
+int ExchangeWithPrimary(const AssignmentExchange& exchange) {
+    return Exchange(QRV_ASSIGN_HOST_PRIMARY, kPrimaryAssignmentPort, exchange);
+}
+
+int ExchangeWithSecondary(const AssignmentExchange& exchange) {
+    return Exchange(QRV_ASSIGN_HOST_SECONDARY, kSecondaryAssignmentPort, exchange);
+}
+
+uint16_t CurrentServerPort() { return g_server_port.load(); }
+
+void ResetAssignmentState() {
+    g_server_port.store(kPrimaryAssignmentPort);
+    std::lock_guard<std::mutex> hold(g_news_lock);
+    g_news[0] = '\0';
+}
+
+void CopyNewsText(char* out, size_t size) {
+    if (out == nullptr || size == 0) return;
+    std::lock_guard<std::mutex> hold(g_news_lock);
+    const size_t n = std::min(std::strlen(g_news), size - 1);
+    std::memcpy(out, g_news, n);
+    out[n] = '\0';
+}
+
+int RequestAssignment(AssignmentReply* reply, float performance_fraction) {
+    if (reply == nullptr) return -1;
+    AssignmentRequest request;
+    BuildAssignmentRequest(&request, kPacketAssignment, performance_fraction);
+    AssignmentReplyRecord record{};
+    const AssignmentExchange exchange{request.bytes, kAssignmentRequestSize, record.bytes,
+                                      kAssignmentReplySize};
+
+    if (LogLevelOn(3)) LogPrint("- Connecting to assignment server\n");
+    AskNetworkPermission();
+    if (ExchangeWithPrimary(exchange) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server\n");
+        if (ExchangeWithSecondary(exchange) != 0) {
+            if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server 2\n");
+            return -1;
+        }
+    }
+
+    ReadAssignmentReply(reply, record);
+    const uint32_t a = reply->server_address;
+    if (LogLevelOn(3)) {
+        LogPrint("- Successful: assigned to (%u.%u.%u.%u).\n", a >> 24, (a >> 16) & 0xFF,
+                 (a >> 8) & 0xFF, a & 0xFF);
+        LogPrint("+ News From Quorvel: %s\n", reply->news);
+    }
+    KeepNews(reply->news);
+    return 0;
+}

@@ -1,0 +1,131 @@
+#include "net/result_upload.h"
+
+#include <mutex>
+
+#include "config/settings.h"
+#include "log/log.h"
+#include "net/connection.h"
+#include "net/network_permission.h"
+#include "net/packet.h"
+#include "net/packet_fields.h"
+#include "net/work_header.h"
+#include "support/file.h"
+#include "support/format.h"
+
+namespace {
+
+// The process-wide upload buffer: the work header followed by the results,
+// the server's reply read back over the header. It lives for the whole run
+// so that a 2 MiB upload never depends on an allocation. Uploads are kept
+// apart by the sending flag of their callers; the lock makes sure of it.
+std::mutex g_upload_lock;
+uint8_t g_upload[kWorkHeaderBytes + kMaxResultsPayload];
+
+// Reads the results file behind the header. The byte count, 0 for a missing
+// or empty file, or -1 when the file is there but cannot be read now (worth
+// another try: the results still exist).
+int64_t ReadResults(const char* results_file) {
+    ScopedFile file;
+    const int open = v3FileOpen(file.get(), results_file, kFileModeRead);
+    if (open == kFileErrNotFound) return 0;
+    if (open != kFileOk) return -1;
+    uint64_t got = 0;
+    if (v3FileRead(g_upload + kWorkHeaderBytes, &got, file.get(), kMaxResultsPayload) != kFileOk) {
+        return -1;
+    }
+    return static_cast<int64_t>(got);
+}
+
+void AcceptedFollowUp(const QueueEntry& entry) {
+    if (entry.core_finished == 1) CountCompletedUnit();
+    char snapshot[32];
+    v3StringPrint(snapshot, sizeof snapshot, "%scurrent.xyz", "work/");
+    v3FileDelete(snapshot);
+}
+
+int Verdict(uint32_t reply, const QueueEntry& entry) {
+    const bool say = LogLevelOn(3);
+    switch (reply) {
+        case 400:
+            if (say) {
+                LogPrint("+ Results successfully sent\n");
+                LogPrint("Thank you for your contribution to Quorvel.\n");
+            }
+            AcceptedFollowUp(entry);
+            return 0;
+        case 404:
+            if (say) LogPrint("- Server reports problem with unit.\n");
+            return kUploadRefused;
+        case 420:
+            if (say) LogPrint("- Core version used on unit below what server demands.\n");
+            return kUploadRefused;
+        case 430:
+            if (say) LogPrint("- Core type used on unit not what server demands.\n");
+            return kUploadRefused;
+        case 434:
+            if (say) LogPrint("- Server has already received unit.\n");
+            return kUploadRefused;
+        case 440:
+            if (say) LogPrint("- Server reports deadline for unit has passed.\n");
+            return kUploadRefused;
+        case 444:
+            if (say) {
+                LogPrint("- Server reports digital signature does not match.\n");
+                LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
+            }
+            return -1;
+        case 450:
+            if (say) {
+                LogPrint("- Server reports packet it received specified a data size of 0.\n");
+                LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
+            }
+            return -1;
+        case 454:
+            if (say) {
+                LogPrint("- Server reports packet it received an incomplete payload.\n");
+                LogPrint("  (May be due to packet loss during network transmission or a corrupted file.)\n");
+            }
+            return -1;
+        default:
+            if (say) LogPrint("- Unknown packet returned from server, expected ACK for results\n");
+            return -1;
+    }
+}
+
+}  // namespace
+
+int SendResults(const QueueEntry* entry, const char* results_file) {
+    if (entry == nullptr || results_file == nullptr) return kUploadUnusable;
+    std::lock_guard<std::mutex> hold(g_upload_lock);
+    LogWrite("\n\n");
+    if (LogLevelOn(3)) LogPrint("+ Attempting to send results\n");
+    if (LogLevelOn(9)) LogPrint("- Reading file %s from core\n", results_file);
+
+    const int64_t count = ReadResults(results_file);
+    if (count <= 0) {
+        if (LogLevelOn(3)) LogPrint("- Error: Could not read results file %s from disk\n", results_file);
+        return count == 0 ? kUploadUnusable : -1;
+    }
+    const uint32_t size = static_cast<uint32_t>(count);
+    if (LogLevelOn(6)) LogPrint("  (Read %u bytes from disk)\n", size);
+    const uint32_t address = entry->server_address();
+    if (address == 0) {
+        if (LogLevelOn(3)) LogPrint("- Error: Results file corrupt\n");
+        return kUploadUnusable;
+    }
+    AskNetworkPermission();
+
+    StoreHeaderWord(g_upload, kWhCoreType, entry->core_type());
+    BuildClientHeader(kPacketResults, size, address, g_upload);
+    char host[16];
+    v3StringPrint(host, sizeof host, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
+                  (address >> 8) & 0xFF, address & 0xFF);
+    const uint32_t port = entry->server_port();
+    if (port > 0xFFFF ||
+        CliSendPacket(host, static_cast<uint16_t>(port), g_upload, kWorkHeaderBytes + size,
+                      g_upload, kWorkHeaderBytes, 0, nullptr) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server (results)\n");
+        return -1;
+    }
+    return Verdict(GetBE32(g_upload, kWhPacketType), *entry);
+}

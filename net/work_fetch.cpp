@@ -1,0 +1,176 @@
+// One work fetch: the assignment server names a work server, the work server
+// answers a 512-byte work request with a work assignment header and the
+// unit's data on the same connection.
+#include <cstring>
+#include <memory>
+#include <new>
+
+#include "client/client_state.h"
+#include "log/log.h"
+#include "net/assignment.h"
+#include "net/connection.h"
+#include "net/network_permission.h"
+#include "net/work_header.h"
+#include "queue/queue_operations.h"
+#include "queue/work_fetch.h"
+#include "support/atomic_file.h"
+#include "support/file.h"
+#include "support/format.h"
+#include "support/time_value.h"
+
+namespace {
+
+constexpr uint32_t kRequestCoreType = 101;
+constexpr uint32_t kRequestCoreTypeSister = 201;  // client type 2 asks for the sister project's units
+
+float PerformanceFraction(WorkQueue* queue) {
+    QueueGuard guard;
+    return queue->performance_fraction;
+}
+
+void Dotted(char out[16], uint32_t a) {
+    v3StringPrint(out, 16, "%u.%u.%u.%u", a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF);
+}
+
+// The assignment's download fields and the time of receipt go into the
+// entry with the converted header.
+void FillEntry(QueueEntry* entry, const AssignmentReply& assignment, const WorkHeader& header) {
+    std::memset(entry->core_location, 0, sizeof entry->core_location);
+    std::memcpy(entry->core_location, assignment.core_location,
+                strnlen(assignment.core_location, sizeof entry->core_location));
+    entry->download_options = assignment.download_options;
+    v3TimeNow(&entry->received);
+    std::memcpy(entry->work_header, header.bytes, kWorkHeaderBytes);
+    const int32_t period = entry->deadline_seconds();
+    if (period >= 1) {
+        entry->has_deadline = 1;
+        entry->deadline = MakeTimeValue(TimeSeconds(entry->received) + period, 0);
+    } else {
+        entry->has_deadline = 0;
+    }
+}
+
+// The work data replaces the unit's data file whole: a crash leaves the old
+// file or the new one, never a part. -1 when the file could not be made at
+// all, -2 when writing it failed.
+int WriteWorkData(const char* work_file, const uint8_t* data, uint32_t size) {
+    static const uint8_t kNothing = 0;
+    const int r = v3FileReplaceAtomically(work_file, size > 0 ? data : &kNothing, size);
+    if (r == kFileOk) return 0;
+    if (r == kFileErrNotFound || r == kFileErrReadOnlyFs || r == kFileErrPathTooLong ||
+        r == kFileErrMissingArgument) {
+        return -1;
+    }
+    return -2;
+}
+
+void CloseConnection(CliConnection* conn) { doReadBytes(conn, nullptr, 0, 0); }
+
+// Sends the work request and reads the work assignment header into header,
+// leaving the connection open for the data. 0 or -1.
+int RequestUnit(const AssignmentReply& assignment, WorkHeader* header, CliConnection* conn) {
+    const uint32_t address = assignment.server_address;
+    uint8_t* h = header->bytes;
+    StoreHeaderWord(h, kWhCoreType,
+                    gClientState.client_type == 2 ? kRequestCoreTypeSister : kRequestCoreType);
+    StoreHeaderWord(h, kWhDoneFromServer, CountServerDoneUnits(address));
+    BuildClientHeader(kPacketWorkRequest, 0, address, h);
+    char host[16];
+    Dotted(host, address);
+    if (CliSendPacket(host, CurrentServerPort(), h, kWorkHeaderBytes, h, kWorkHeaderBytes, 1,
+                      conn) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server\n");
+        return -1;
+    }
+    WorkHeaderFromWire(h);
+    return 0;
+}
+
+// Checks the work assignment header; closes the connection when it is
+// refused. 0 or -1.
+int CheckAssignmentHeader(const WorkHeader& header, CliConnection* conn) {
+    if (LoadHeaderWord(header.bytes, kWhPacketType) != kPacketWorkAssignment) {
+        if (LogLevelOn(4)) LogPrint("- Error: Bad packet type from server, expected work assignment\n");
+        CloseConnection(conn);
+        return -1;
+    }
+    if (LoadHeaderWord(header.bytes, kWhPayloadSize) > kMaxWorkPayload) {
+        if (LogLevelOn(4)) LogPrint("- Error: Work packet too large\n");
+        CloseConnection(conn);
+        return -1;
+    }
+    if (static_cast<int32_t>(LoadHeaderWord(header.bytes, kWhDeadlineSeconds)) < 1 && LogLevelOn(3)) {
+        LogPrint("- Deadline time not received.\n");
+    }
+    return 0;
+}
+
+// Reads the unit's data and closes the connection. nullptr on failure (the
+// connection is closed then too).
+std::unique_ptr<uint8_t[]> ReceivePayload(uint32_t size, CliConnection* conn) {
+    if (LogLevelOn(8)) LogPrint("- Receiving payload (expected size: %u)\n", size);
+    std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size > 0 ? size : 1]());
+    if (data == nullptr || doReadBytes(conn, data.get(), size, 0) != 0) {
+        if (data == nullptr) CloseConnection(conn);
+        if (LogLevelOn(3)) LogPrint("+ Could not get Work unit data from Work Server\n");
+        return nullptr;
+    }
+    return data;
+}
+
+void ReportConnectionsClosed() {
+    if (LogLevelOn(4)) LogPrint("+ Received work.\n");
+    if (gClientState.asknet) {
+        if (LogLevelOn(2)) LogPrint("+ Connections closed: You may now disconnect\n");
+        ClearNetworkPermission();
+    } else if (LogLevelOn(3)) {
+        LogPrint("+ Closed connections\n");
+    }
+}
+
+}  // namespace
+
+int FetchWork(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
+    if (entry == nullptr || work_file == nullptr || queue == nullptr) return -1;
+    WorkHeader header{};
+    AssignmentReply assignment{};
+    if (LogLevelOn(3)) LogPrint("+ Attempting to get work packet\n");
+    AskNetworkPermission();
+    if (RequestAssignment(&assignment, PerformanceFraction(queue)) != 0) {
+        if (LogLevelOn(3)) LogPrint("+ Couldn't get work instructions.\n");
+        return -1;
+    }
+    if (assignment.server_address == 0) {
+        if (LogLevelOn(3)) LogPrint("Work Unit has an invalid address.\n");
+        return -1;
+    }
+    if (assignment.core_location[0] == '\0') {
+        if (LogLevelOn(3)) LogPrint("The core URL is invalid.\n");
+        return -1;
+    }
+
+    CliConnection conn{};
+    if (RequestUnit(assignment, &header, &conn) != 0) return -1;
+    if (CheckAssignmentHeader(header, &conn) != 0) return -1;
+    const uint32_t size = LoadHeaderWord(header.bytes, kWhPayloadSize);
+    std::unique_ptr<uint8_t[]> data = ReceivePayload(size, &conn);
+    if (data == nullptr) return -1;
+    ReportConnectionsClosed();
+
+    // The entry is filled in a copy and handed over only once the unit is
+    // usable and its data is on disk: a failure leaves the caller's entry as
+    // it was.
+    QueueEntry filled = *entry;
+    FillEntry(&filled, assignment, header);
+    // A unit whose server cannot be named could never be returned. A port
+    // that does not fit 16 bits is as unusable as a zero address.
+    if (filled.server_address() == 0 || filled.server_port() > 0xFFFF) {
+        if (LogLevelOn(4)) LogPrint("+ Work Unit has an invalid address\n");
+        return -1;
+    }
+    if (filled.server_port() == 0) filled.set_server_port(CurrentServerPort());
+    filled.set_packet_type(kStoredHeaderType);
+    const int written = WriteWorkData(work_file, data.get(), size);
+    if (written == 0) *entry = filled;
+    return written;
+}
