@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "client/core_file.h"
 #include "client/core_launch.h"
 #include "client/core_output.h"
 #include "client/core_run_fixture.h"
@@ -236,6 +237,23 @@ TEST_F(RunCoreTest, OutputThreadCopiesWholeLinesOnly) {
     EXPECT_EQ(CountOf(out, "] half a line\n"), 1u) << out;
     EXPECT_EQ(out.find('\r'), std::string::npos);
     EXPECT_EQ(CountOf(out, "] unfinished\n"), 1u) << out;
+}
+
+TEST(CoreFile, NameByEditionAndTypeAndPresence) {
+    char name[kCoreFileNameSize];
+    MakeCoreFileName(name, 2, 0x78);
+    EXPECT_STREQ(name, "QrvCore_78.exe");
+    MakeCoreFileName(name, 5, 0xAB);
+    EXPECT_STREQ(name, "VantorQrvCore_ab.exe");
+    MakeCoreFileName(name, 5, 0xFFFFFFFFu);
+    EXPECT_STREQ(name, "VantorQrvCore_ffffffff.exe");
+}
+
+TEST_F(CoreOptionsTest, AnEmptyCoreFileIsNoCore) {
+    EXPECT_TRUE(CorePresent("QrvCore_78.exe"));
+    qrvtest::WriteFileText("QrvCore_79.exe", "");
+    EXPECT_FALSE(CorePresent("QrvCore_79.exe"));
+    EXPECT_FALSE(CorePresent("QrvCore_7a.exe"));
 }
 
 TEST(CoreOutputLines, ProgressLinesBeginWithTheWord) {
