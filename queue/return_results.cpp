@@ -1,0 +1,182 @@
+#include "queue/return_results.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
+#include "client/client_state.h"
+#include "log/log.h"
+#include "net/network_permission.h"
+#include "net/result_upload.h"
+#include "queue/deadline.h"
+#include "queue/delete_unit.h"
+#include "support/file.h"
+#include "support/sleep.h"
+#include "support/time_value.h"
+
+namespace {
+
+// Set while one unit is being sent. The work cycle and the autosend thread
+// both send; a test-and-set that is one atomic step keeps their uploads from
+// ever overlapping (two plain reads could both find it clear).
+std::atomic<uint32_t> g_sending{0};
+
+// The slots with status, in the visiting order 1..9, 0, as they stand now.
+uint32_t SlotsWithStatus(WorkQueue* queue, uint32_t status, uint32_t out[kQueueSlots]) {
+    QueueGuard guard;
+    uint32_t n = 0;
+    VisitSlots(queue, status, [&](uint32_t i) { out[n++] = i; });
+    return n;
+}
+
+// True while slot still holds the unit that was taken out for sending: the
+// upload runs without the guard, and meanwhile another thread may have
+// emptied the slot and fetched a new unit into it.
+bool SameUnit(const QueueEntry& slot, const QueueEntry& sent) {
+    return slot.status == kSlotDone && v3Int128Equal(slot.received, sent.received) &&
+           std::memcmp(slot.work_header, sent.work_header, sizeof slot.work_header) == 0;
+}
+
+// What becomes of the slot after the upload's result.
+int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
+           const char* results_file) {
+    QueueGuard guard;
+    const bool same = SameUnit(queue->entries[index], sent);
+    if (result == 0) {
+        // The server has the results: only now may they go.
+        if (same) {
+            EmptySlot(queue, index);
+            v3FileDelete(results_file);
+        }
+        return 0;
+    }
+    if (result == kUploadUnusable) {
+        if (LogLevelOn(3)) {
+            LogPrint("- Error: Could not read unit %02d file. Removing from queue.\n",
+                     static_cast<int>(index));
+        }
+        if (same) EmptySlot(queue, index);
+        return -1;
+    }
+    if (result == kUploadRefused) {
+        if (same) EmptySlot(queue, index);
+        return -1;
+    }
+    CalendarTime when{};
+    v3TimeToCalendar(&when, sent.completed);
+    if (LogLevelOn(3)) {
+        LogPrint("- Error: Could not transmit unit %02d (completed %s %u). Keeping unit in queue.\n",
+                 static_cast<int>(index), kMonthNames[when.month], when.day + 1);
+    }
+    return -1;
+}
+
+int SendUnit(WorkQueue* queue, uint32_t index, ResultUploader upload) {
+    if (index >= kQueueSlots) {
+        if (LogLevelOn(6)) LogPrint("- Error: Bad queue index while trying to send finished unit\n");
+        return -1;
+    }
+    QueueEntry unit;
+    {
+        QueueGuard guard;
+        unit = queue->entries[index];
+    }
+    if (unit.status != kSlotDone) {
+        if (LogLevelOn(6)) LogPrint("- Warning: Asked to send unfinished unit to server\n");
+        return -1;
+    }
+    char results_file[32];
+    std::snprintf(results_file, sizeof results_file, "%swuresults_%02d.dat", "work/",
+                  static_cast<int>(index));
+    return Settle(queue, index, unit, upload(&unit, results_file), results_file);
+}
+
+// Reports every slot with status whose deadline has passed and, when
+// remove is set, deletes it. The guard is held from the test to the end of
+// the deletion, so that the work cycle cannot start the unit in between.
+void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter delete_unit) {
+    uint32_t slots[kQueueSlots];
+    const uint32_t n = SlotsWithStatus(queue, status, slots);
+    for (uint32_t k = 0; k < n; ++k) {
+        const uint32_t i = slots[k];
+        QueueGuard guard;
+        const QueueEntry& e = queue->entries[i];
+        if (e.status != status || e.has_deadline == 0 || !DeadlinePassed(e.deadline)) continue;
+        CalendarTime when{};
+        v3TimeToCalendar(&when, e.deadline);
+        if (LogLevelOn(3)) {
+            LogPrint("Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(i),
+                     kMonthNames[when.month], when.day + 1, when.hour, when.minute);
+        }
+        if (remove) delete_unit(i);
+    }
+}
+
+}  // namespace
+
+int SendFinishedUnit(WorkQueue* queue, uint32_t index) {
+    return SendFinishedUnitWith(queue, index, SendResults);
+}
+
+int SendFinishedUnitWith(WorkQueue* queue, uint32_t index, ResultUploader upload) {
+    if (g_sending.exchange(1) != 0) {
+        // The flag belongs to the send in progress; it stays set.
+        if (LogLevelOn(9)) LogPrint("- Already sending work\n");
+        return -1;
+    }
+    const int result = queue != nullptr && upload != nullptr ? SendUnit(queue, index, upload) : -1;
+    g_sending.store(0);
+    return result;
+}
+
+int SendAllFinished(WorkQueue* queue) { return SendAllFinishedWith(queue, SendResults); }
+
+int SendAllFinishedWith(WorkQueue* queue, ResultUploader upload) {
+    if (queue == nullptr) return -1;
+    if (LogLevelOn(6)) LogPrint("Trying to send all finished work units\n");
+    uint32_t slots[kQueueSlots];
+    const uint32_t n = SlotsWithStatus(queue, kSlotDone, slots);
+    uint32_t sent = 0;
+    uint32_t failed = 0;
+    for (uint32_t k = 0; k < n; ++k) {
+        {
+            // A unit that another thread sent meanwhile is no longer due.
+            QueueGuard guard;
+            if (queue->entries[slots[k]].status != kSlotDone) continue;
+        }
+        if (SendFinishedUnitWith(queue, slots[k], upload) == 0) {
+            ++sent;
+        } else {
+            ++failed;
+        }
+    }
+    if (LogLevelOn(6)) LogPrint("+ Sent %u completed units to the server\n", sent);
+    return failed > 0 ? -1 : 0;
+}
+
+void CheckDeadlines(WorkQueue* queue) { CheckDeadlinesWith(queue, DeleteUnit); }
+
+void CheckDeadlinesWith(WorkQueue* queue, UnitDeleter delete_unit) {
+    if (queue == nullptr || delete_unit == nullptr) return;
+    // A finished unit may still be worth sending when the volunteer says
+    // deadlines are to be ignored; one not yet computed never is.
+    ExpireSlots(queue, kSlotDone, gClientState.deadline != 0, delete_unit);
+    ExpireSlots(queue, kSlotReady, true, delete_unit);
+}
+
+void AutosendPass(WorkQueue* queue) {
+    CheckDeadlines(queue);
+    if (gClientState.asknet == 0 || NetworkPermission() != 0) {
+        if (LogLevelOn(6)) LogPrint("- Autosending finished units...\n");
+        SendAllFinished(queue);
+        if (LogLevelOn(6)) LogPrint("- Autosend completed\n");
+    }
+}
+
+void AutosendThread(void* arg) {
+    auto* queue = static_cast<WorkQueue*>(arg);
+    for (;;) {
+        AutosendPass(queue);
+        v3Sleep(kAutosendPeriodMs);
+    }
+}
