@@ -407,6 +407,22 @@ TEST_F(WorkCycleTest, MissingCoreIsDownloadedAtOnce) {
     EXPECT_EQ(g_fakes.downloads, 1);
 }
 
+TEST_F(WorkCycleTest, CoreThatReportsItselfBrokenIsDownloadedAtOnce) {
+    Script("exit 120\n");
+    WorkCycle& cycle = Started();
+    ASSERT_TRUE(cycle.RunPass());
+    const std::string out = EndCapture();
+    const size_t a = out.find("CoreStatus = 78 (120)\n");
+    const size_t b = out.find("- Core is not present or corrupted.\n");
+    ASSERT_NE(a, std::string::npos) << out;
+    ASSERT_NE(b, std::string::npos);
+    EXPECT_LT(a, b);
+    EXPECT_LT(b, out.find("- Attempting to download new core...\n"));
+    EXPECT_EQ(g_fakes.downloads, 1);
+    EXPECT_EQ(cycle.counters().drops, 0u);
+    EXPECT_EQ(cycle.queue_index(), 3u);
+}
+
 TEST_F(WorkCycleTest, OutOfDateAfterAFreshCoreDropsTheUnit) {
     Script("exit 110\n");
     WorkCycle& cycle = Started();
