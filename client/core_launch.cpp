@@ -7,6 +7,7 @@
 #include "client/client_state.h"
 #include "client/core_output.h"
 #include "log/log.h"
+#include "queue/deadline.h"
 #include "support/child_process.h"
 #include "support/file.h"
 #include "support/process.h"
@@ -116,6 +117,8 @@ uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix
     v3FileDelete(handshake.log_path);
     if (cleanup != 0) return Supervise(command, true);
 
+    gCoreRecord.output_quiet.store(0);
+
     const bool output_started =
         v3ThreadStart(nullptr, CoreOutputThread, &handshake, kOutputThreadStack) == 0;
     AnnounceRun(suffix, command, output_started);
@@ -126,6 +129,7 @@ uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix
 }
 
 int StopCore() {
+    if (gDeadlineInterruptMark.load() == 0) gCoreRecord.output_quiet.store(1);
     if (gCoreRecord.running.load() == 0) return 0;
     return v3SignalSend(gCoreRecord.process_id.load(), kSignalInterrupt);
 }

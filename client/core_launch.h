@@ -33,6 +33,7 @@ struct CoreRecord {
     std::atomic<uint64_t> process_id{0};
     std::atomic<uint32_t> running{0};          // 1 from creation until the code is read
     std::atomic<uint32_t> forceasm_passed{0};  // " -forceasm" goes to one core per process
+    std::atomic<uint32_t> output_quiet{0};     // the client is ending: copy no more core output
 };
 extern CoreRecord gCoreRecord;
 
@@ -71,5 +72,8 @@ CoreCommandOptions NextCoreOptions(bool cleanup);
 uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix, int cleanup);
 
 // Asks a running core to stop (signal 2), without waiting for it. 0, or -1
-// when the signal could not be sent; 0 when no core runs.
+// when the signal could not be sent; 0 when no core runs. Unless the
+// deadline check asks (it sets the deadline interrupt mark first), the stop
+// is the shutdown's: the core's log is no longer copied, so that nothing
+// follows the shutdown line while the process ends.
 int StopCore();

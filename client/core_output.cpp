@@ -69,6 +69,7 @@ private:
         if (line.size() >= 2 && line[line.size() - 2] == '\r' && line.back() == '\n') {
             line.erase(line.size() - 2, 1);
         }
+        if (gCoreRecord.output_quiet.load() != 0) return;
         if (LogLevelOn(3)) LogPrint("%s", line.c_str());
         if (check && starts_line && IsProgressLine(line.c_str())) {
             CheckUnitProgress(gCoreRecord.running.load() != 0);

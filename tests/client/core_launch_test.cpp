@@ -192,23 +192,47 @@ TEST_F(RunCoreTest, LinesOfACoreThatEndsAtOnceAreNotLost) {
     EXPECT_EQ(CountOf(out, "Quick line two\n"), 1u) << out;
 }
 
-TEST_F(RunCoreTest, StopCoreInterruptsTheRunningCore) {
-    EXPECT_EQ(StopCore(), 0);  // nothing runs: nothing to send
-    Script("log started\nsleep_ms 20000\nexit 100\n");
+// Runs a core that logs until it is stopped, stops it with StopCore once it
+// runs, and returns its exit code.
+uint32_t RunAndStop(bool* stopped) {
     std::atomic<uint32_t> code{0};
     std::thread run([&] { code = RunCore("QrvCore_78.exe", "work/", "03", 0); });
-    // The core answers once its semaphores exist.
-    bool stopped = false;
-    for (int i = 0; i < 1000 && !stopped; ++i) {
+    *stopped = false;
+    for (int i = 0; i < 1000 && !*stopped; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        stopped = gCoreRecord.running.load() != 0 &&
-                  Journal().find("start 1") != std::string::npos && StopCore() == 0;
+        // The core answers once its semaphores exist.
+        *stopped = gCoreRecord.running.load() != 0 && FileExists("work/logfile_03.txt") &&
+                   StopCore() == 0;
     }
     run.join();
+    return code.load();
+}
+
+TEST_F(RunCoreTest, StopCoreOfTheShutdownStopsTheCoreAndItsOutput) {
+    EXPECT_EQ(StopCore(), 0);  // nothing runs: nothing to send
+    Script("log started\nsleep_ms 20000\nexit 100\n");
+    BeginCapture();
+    bool stopped = false;
+    EXPECT_EQ(RunAndStop(&stopped), kCoreInterrupted);
+    const std::string out = EndCapture();
     EXPECT_TRUE(stopped);
-    EXPECT_EQ(code.load(), kCoreInterrupted);
     EXPECT_NE(Journal().find("signal 2\n"), std::string::npos) << Journal();
     EXPECT_EQ(gCoreRecord.running.load(), 0u);
+    // The client is ending: the core's answer is not shown after the
+    // shutdown line.
+    EXPECT_NE(ReadFileText("work/logfile_03.txt").find("stopping on signal 2"), std::string::npos);
+    EXPECT_EQ(out.find("stopping on signal 2"), std::string::npos) << out;
+}
+
+TEST_F(RunCoreTest, StopCoreOfTheDeadlineCheckKeepsCopying) {
+    Script("log started\nsleep_ms 20000\nexit 100\n");
+    gDeadlineInterruptMark.store(1);
+    BeginCapture();
+    bool stopped = false;
+    EXPECT_EQ(RunAndStop(&stopped), kCoreInterrupted);
+    const std::string out = EndCapture();
+    EXPECT_TRUE(stopped);
+    EXPECT_NE(out.find("] Checkpoint written, stopping on signal 2\n"), std::string::npos) << out;
 }
 
 // The output thread on its own, fed by hand: CR LF line ends, a line that
