@@ -40,14 +40,16 @@ clean:
 
 # ---- Hostile input and concurrency: fuzzing and ThreadSanitizer ------------
 # `make fuzz` runs every libFuzzer target of fuzz/ for FUZZ_SECONDS each and
-# fails on any finding; `make fuzz-smoke` is the short pass. `make test-tsan`
-# runs the whole suite under ThreadSanitizer. All three build with clang in
-# their own build directories.
-BUILD_FUZZ   ?= build-fuzz
-BUILD_TSAN   ?= build-tsan
-FUZZ_SECONDS ?= 60
+# fails on any finding; `make fuzz-smoke` is the short pass; `make
+# fuzz-coverage` reports the source coverage the corpora reach. `make
+# test-tsan` runs the whole suite under ThreadSanitizer. All build with clang
+# in their own build directories.
+BUILD_FUZZ     ?= build-fuzz
+BUILD_FUZZ_COV ?= build-fuzz-cov
+BUILD_TSAN     ?= build-tsan
+FUZZ_SECONDS   ?= 60
 
-.PHONY: clang-deps fuzz-build fuzz fuzz-smoke test-tsan
+.PHONY: clang-deps fuzz-build fuzz fuzz-smoke fuzz-coverage test-tsan
 
 clang-deps: deps
 	@fuzz/ensure-clang.sh
@@ -64,6 +66,17 @@ fuzz: fuzz-build
 
 fuzz-smoke:
 	$(MAKE) fuzz FUZZ_SECONDS=10
+
+# Line and branch coverage of the library sources that the corpora of the
+# last `make fuzz` reach (a separate build without sanitizers).
+$(BUILD_FUZZ_COV)/build.ninja: | clang-deps
+	cmake -S . -B $(BUILD_FUZZ_COV) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQRV_FUZZ=ON -DQRV_FUZZ_COVERAGE=ON
+
+fuzz-coverage: clang-deps $(BUILD_FUZZ_COV)/build.ninja
+	@scripts/install-deps.sh llvm-cov:llvm
+	cmake --build $(BUILD_FUZZ_COV) --target fuzz_all -j $(JOBS)
+	fuzz/coverage.sh $(BUILD_FUZZ_COV) $(BUILD_FUZZ)
 
 $(BUILD_TSAN)/build.ninja: | clang-deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
