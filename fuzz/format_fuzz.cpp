@@ -17,7 +17,6 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cinttypes>
-#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -287,11 +286,8 @@ std::string FormatOne(const Piece& piece, const Arg& a) {
         break;
     case Kind::kDouble:
         n = v3StringPrint(ours, sizeof ours, spec.c_str(), a.d);
-        // The C library pads infinity and NaN with blanks even under "0".
-        if (!piece.zero || std::isfinite(a.d)) {
-            libc = piece.conv == 'f' ? "f" : "F";
-            libc_precision = true;
-        }
+        libc = piece.conv == 'f' ? "f" : "F";
+        libc_precision = true;
         break;
     case Kind::kPointer:
         n = v3StringPrint(ours, sizeof ours, spec.c_str(), a.p);
@@ -303,6 +299,17 @@ std::string FormatOne(const Piece& piece, const Arg& a) {
         break;
     }
     FUZZ_CHECK(n >= 0 && static_cast<size_t>(n) < sizeof ours);
+    if (piece.conv == 'p') {
+        // "0x" and 16 digits, the prefix in front of any zero padding.
+        char digits[17];
+        std::snprintf(digits, sizeof digits, "%016llX",
+                      static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(a.p)));
+        const size_t pad = piece.width > 18 ? static_cast<size_t>(piece.width) - 18 : 0;
+        const std::string want = piece.left   ? "0x" + std::string(digits) + std::string(pad, ' ')
+                                 : piece.zero ? "0x" + std::string(pad, '0') + digits
+                                              : std::string(pad, ' ') + "0x" + digits;
+        FUZZ_CHECK(std::string(ours, static_cast<size_t>(n)) == want);
+    }
     if (libc != nullptr) {
         const std::string cspec = Canonical(piece, libc_zero, libc_precision, libc);
         int m = 0;

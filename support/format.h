@@ -15,7 +15,8 @@
 // (a negative width means left-justify, a negative precision means none);
 // 128-bit arguments are passed as Int128 by value. Precision is ignored by
 // the integer conversions; "%b" without a precision writes no bytes. The "0"
-// flag pads numbers only, after their "-" sign; text is padded with blanks.
+// flag pads numbers only, after their "-" sign or "0x" prefix; text, and the
+// words for infinity and NaN, are padded with blanks.
 // A missing text prints as "(null)"; missing bytes print nothing.
 //
 // A specification whose conversion character is not in the table, or that

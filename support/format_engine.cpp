@@ -133,7 +133,10 @@ void EmitDouble(CountingOut& out, const Spec& spec, double v, bool upper) {
         ++body;
         --len;
     }
-    EmitPadded(out, spec, sign, body, len, true);
+    // Infinity and NaN are words, not digits: zeros in front of them would
+    // read as a garbled number, so they are padded with blanks like text.
+    const bool finite = v3IsNaN(v) == 0 && v3IsInfinite(v) == 0;
+    EmitPadded(out, spec, sign, body, len, finite);
 }
 
 void EmitText(CountingOut& out, const Spec& spec, const char* text) {
@@ -160,7 +163,9 @@ void EmitPointer(CountingOut& out, const Spec& spec, const void* p) {
         work[i] = kHexDigits[v & 0xF];
         v >>= 4;
     }
-    EmitPadded(out, spec, "", work, sizeof work, true);
+    // "0x" is a prefix like a sign: zero padding goes between it and the
+    // digits, never in front of it.
+    EmitPadded(out, spec, "0x", work + 2, sizeof work - 2, true);
 }
 
 // Carries out one conversion. Gives false when the character is not a
