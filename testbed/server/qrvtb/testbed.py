@@ -18,6 +18,8 @@ RAW_KEEP = 4 * 1024 * 1024
 RAW_HEX_IN_JOURNAL = 65536
 # All raw requests kept together; a long demo run drops the oldest first.
 RAW_TOTAL = 256 * 1024 * 1024
+# Seconds an unfinished event may hold the journal's "next" back.
+PENDING_LIMIT = 120
 
 
 class Listener(object):
@@ -100,6 +102,9 @@ class Testbed(object):
         self.raw = {}
         self.raw_total = 0
         self.seq = 0
+        # Events made but not yet journalled (their reply is being worked
+        # out, e.g. a result being checked), by seq, with the time made.
+        self.pending = {}
         self.units = []
         self.unit_index = {}     # (server, index) -> unit dict
         self.unit_data = {}      # (server, index) -> (bytes, source)
@@ -205,6 +210,7 @@ class Testbed(object):
         raw = req.raw if req is not None else b""
         with self.lock:
             self.seq += 1
+            self.pending[self.seq] = time.time()
             ev = {
                 "seq": self.seq, "time": time.time(), "server": server,
                 "role": self.servers[server]["role"] if server in self.servers else None,
@@ -231,6 +237,7 @@ class Testbed(object):
         """Puts an event in the journal. Called before the reply is sent, so
         that a client that has its reply finds its request journalled."""
         with self.lock:
+            self.pending.pop(ev["seq"], None)
             self.journal.append(ev)
 
     def update(self, ev, **fields):
@@ -240,12 +247,24 @@ class Testbed(object):
     def clear_journal(self):
         with self.lock:
             self.journal = []
+            self.pending = {}
             self.raw = {}
             self.raw_total = 0
 
     def journal_since(self, since):
+        """Events after `since`, and the seq to ask from next time: the last
+        one below every event still being worked out, so that a poller never
+        skips an event that is journalled after its later neighbours. An
+        event never journalled (its handler failed) stops holding the
+        journal back after PENDING_LIMIT seconds."""
         with self.lock:
-            return copy.deepcopy([e for e in self.journal if e["seq"] > since]), self.seq
+            now = time.time()
+            for seq in [q for q, t in self.pending.items() if now - t > PENDING_LIMIT]:
+                del self.pending[seq]
+            nxt = min(self.pending) - 1 if self.pending else self.seq
+            events = sorted((e for e in self.journal if since < e["seq"] <= nxt),
+                            key=lambda e: e["seq"])
+            return copy.deepcopy(events), max(nxt, since)
 
     def raw_of(self, seq):
         with self.lock:

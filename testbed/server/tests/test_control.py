@@ -131,3 +131,30 @@ class BadStart(unittest.TestCase):
 
 if __name__ == "__main__":
     unittest.main()
+
+
+class JournalOrder(unittest.TestCase):
+    """A poller that asks from the "next" it was given must never skip an
+    event that is journalled after a later one (a result still being
+    checked while the next request is answered)."""
+
+    def test_next_stays_below_an_event_still_being_worked_out(self):
+        sys.path.insert(0, os.path.dirname(HERE))
+        from qrvtb import config, testbed
+
+        tb = testbed.Testbed(config.build({}), ".")
+
+        class FakeListener(object):
+            host, port = "127.0.0.2", 8080
+
+        slow = tb.new_event("ws1", FakeListener(), ("127.0.0.1", 5000), None)
+        fast = tb.new_event("ws1", FakeListener(), ("127.0.0.1", 5001), None)
+        tb.record(fast)
+        events, nxt = tb.journal_since(0)
+        self.assertEqual(events, [])
+        self.assertEqual(nxt, 0)
+        tb.record(slow)
+        events, nxt = tb.journal_since(nxt)
+        self.assertEqual([e["seq"] for e in events], [slow["seq"], fast["seq"]])
+        self.assertEqual(nxt, fast["seq"])
+        self.assertEqual(tb.journal_since(nxt), ([], nxt))
