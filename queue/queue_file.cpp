@@ -93,5 +93,14 @@ int SaveQueue(WorkQueue* queue) {
     }
     uint8_t bytes[kQueueFileSize];
     EncodeWorkQueue(*queue, bytes);
+    // A slot is FETCHING only while a fetch fills a copy of its own on the
+    // client thread; the slot itself holds no data yet. Stored as such, a
+    // client killed during the fetch would find the slot taken for good at
+    // its next start, so the file says EMPTY. The running fetch keeps its
+    // claim in memory.
+    for (uint32_t i = 0; i < kQueueSlots; ++i) {
+        if (queue->entries[i].status != kSlotFetching) continue;
+        StoreLE32(bytes + kQueueEntriesOffset + i * kQueueEntrySize + kEntryStatus, kSlotEmpty);
+    }
     return v3FileReplaceAtomically(kQueueFileName, bytes, sizeof bytes) == 0 ? 0 : -1;
 }

@@ -31,7 +31,7 @@ inline constexpr uint32_t kSlotEmpty = 0;
 inline constexpr uint32_t kSlotReady = 1;
 inline constexpr uint32_t kSlotDone = 2;
 inline constexpr uint32_t kSlotActive = 3;  // in memory only: saved as READY
-inline constexpr uint32_t kSlotFetching = 4;
+inline constexpr uint32_t kSlotFetching = 4;  // in memory only: saved as EMPTY
 
 // Byte offsets of the stored work header's fields the client interprets,
 // counted from the start of the header (entry offset 176). The header is the
@@ -139,7 +139,8 @@ int ConvertQueue(uint32_t version, WorkQueue* record);
 // memory can be had.
 WorkQueue* NewWorkQueue();
 
-// Rewrites every ACTIVE slot to READY (in memory too) and replaces queue.dat
-// with the record atomically: a crash or a full disk at any moment leaves the
+// Rewrites every ACTIVE slot to READY (in memory too), stores every FETCHING
+// slot as EMPTY (in the file only), and replaces queue.dat with the record
+// atomically: a crash or a full disk at any moment leaves the
 // old file or the new one whole. 0, or -1.
 int SaveQueue(WorkQueue* queue);

@@ -99,6 +99,35 @@ TEST_F(QueueFileTest, SavingStoresActiveAsReadyInMemoryToo) {
     EXPECT_EQ(WordAt(FileBytes(), 8 + 704 * 6), kSlotReady);
 }
 
+// A fetch claims its slot in memory only; a save that another thread makes
+// meanwhile must not leave the claim on disk, or a client killed during the
+// fetch would never use that slot again.
+TEST_F(QueueFileTest, AFetchInProgressIsStoredAsAnEmptySlot) {
+    QueuePtr q(NewWorkQueue());
+    q->entries[2] = MakeUnit(kSlotReady, 100);
+    q->entries[4].status = kSlotFetching;
+    q->entries[8] = MakeUnit(kSlotDone, 200);
+    int saved = -1;
+    std::thread other([&] { saved = SaveQueue(q.get()); });
+    other.join();
+    ASSERT_EQ(saved, 0);
+    EXPECT_EQ(q->entries[4].status, kSlotFetching) << "the running fetch keeps its claim";
+    const std::string bytes = FileBytes();
+    EXPECT_EQ(WordAt(bytes, 8 + 704 * 4), kSlotEmpty);
+    EXPECT_EQ(WordAt(bytes, 8 + 704 * 2), kSlotReady);
+    EXPECT_EQ(WordAt(bytes, 8 + 704 * 8), kSlotDone);
+
+    // The next start finds the slot free again, and the other units as they were.
+    QueuePtr back(LoadQueue());
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->entries[4].status, kSlotEmpty);
+    EXPECT_EQ(back->entries[2].status, kSlotReady);
+    EXPECT_EQ(back->entries[8].status, kSlotDone);
+    uint32_t slot = 3;
+    ASSERT_EQ(FindNextSlot(back.get(), kSlotEmpty, &slot), 0);
+    EXPECT_EQ(slot, 4u);
+}
+
 TEST_F(QueueFileTest, NewerVersionLoadsWithCurrentLayoutAndKeepsItsNumber) {
     QueuePtr q(NewWorkQueue());
     q->version = 400;

@@ -1,4 +1,5 @@
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "queue/get_work.h"
@@ -184,6 +185,36 @@ TEST_F(QueueOperationsTest, GetWorkFailsWhenTheFullQueueHasNoOlderUnit) {
     EXPECT_NE(out.find("- Fatal Error: Queue full, but delete failed\n"), std::string::npos);
     EXPECT_EQ(g_fetch.calls, 0);
     EXPECT_EQ(index, 4u);
+}
+
+// What queue.dat holds for the fetched slot while the fetch runs, after a
+// save by another thread (the autosend thread saves at any moment).
+std::vector<uint32_t> g_stored_during_fetch;
+
+int FetchWhileAnotherThreadSaves(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
+    std::thread other([queue] { SaveQueue(queue); });
+    other.join();
+    const std::string bytes = qrvtest::ReadFileText(kQueueFileName);
+    g_stored_during_fetch.push_back(LoadLE32(reinterpret_cast<const uint8_t*>(bytes.data()) + 8 + 704 * 1));
+    return Fetch(entry, work_file, queue);
+}
+
+TEST_F(QueueOperationsTest, AClientKilledDuringAFetchFindsTheSlotEmptyAgain) {
+    g_fetch = FakeFetch{};
+    g_fetch.failures_left = 1;
+    g_fetch.slot = 1;
+    g_stored_during_fetch.clear();
+    q.entries[0] = MakeUnit(kSlotDone, 10);
+    uint32_t index = 0;
+    BeginCapture();
+    ASSERT_EQ(GetWorkWith(&q, &index, FetchWhileAnotherThreadSaves), 0);
+    EndCapture();
+    ASSERT_EQ(index, 1u);
+    EXPECT_EQ(g_fetch.status_seen, kSlotFetching);
+    EXPECT_EQ(g_stored_during_fetch, (std::vector<uint32_t>{kSlotEmpty, kSlotEmpty}));
+    // Once the unit is in, it is stored as READY.
+    EXPECT_EQ(WordAt(FileBytes(), 8 + 704 * 1), kSlotReady);
+    EXPECT_EQ(WordAt(FileBytes(), 8), kSlotDone);
 }
 
 TEST_F(QueueOperationsTest, GetWorkRetriesAFailingFetchWithGrowingWaits) {
