@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,6 +70,35 @@ protected:
         ASSERT_TRUE(registered) << "client thread never registered; output:\n" << child.output();
         // The handlers are installed right after the semaphores are made.
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+
+    // Starts qrv3 with args for a normal run and waits until it has
+    // measured the machine, found no server for its work fetch and begun to
+    // wait before the next try (at least 5 s, in which it says nothing). All
+    // its threads are up then, and nothing else it prints can come between a
+    // shutdown's lines. Only inside a private network namespace, where no
+    // server listens: the fetch must never reach a program on the machine.
+    std::unique_ptr<ChildProcess> StartWaitingClient(const std::vector<std::string>& args) {
+        auto qrv3 = std::make_unique<ChildProcess>(BinPath("qrv3"), args, Env());
+        WaitForClientThread(*qrv3);
+        const bool waiting = qrv3->WaitForOutput(
+            "failed, and no other work to do. Waiting before retry\n", 60000);
+        EXPECT_TRUE(waiting) << qrv3->output();
+        // The autosend thread's first pass ends without a server too; from
+        // level 6 on it says so.
+        if (waiting && VerbosityOf(args) >= 6) {
+            EXPECT_TRUE(qrv3->WaitForOutput("- Autosend completed\n", 10000)) << qrv3->output();
+        }
+        return qrv3;
+    }
+
+    // The level that args set with -verbosity (the last one wins), or 3.
+    static int VerbosityOf(const std::vector<std::string>& args) {
+        int level = 3;
+        for (size_t i = 0; i + 1 < args.size(); ++i) {
+            if (args[i] == "-verbosity") level = std::atoi(args[i + 1].c_str());
+        }
+        return level;
     }
 
 private:

@@ -1,0 +1,129 @@
+// End-to-end: the real qrv3 binary making a normal start in a fresh
+// directory, up to the point where it fetches work. No server answers here:
+// ctest runs this file inside a private network namespace, where the fetch
+// finds nothing listening, and the client waits and retries until the test
+// ends it.
+#include <signal.h>
+#include <sys/stat.h>
+#include <time.h>
+
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "client/qrv3_process.h"
+#include "client/qrv3_test_support.h"
+#include "common/temp_dir.h"
+#include "common/testbed.h"
+#include "support/time_value.h"
+
+namespace {
+
+using qrvtest::ChildProcess;
+using qrvtest::CountOf;
+using qrvtest::ReadFileText;
+
+class Qrv3StartTest : public qrvtest::Qrv3Test {
+protected:
+    void SetUp() override {
+        Qrv3Test::SetUp();
+        ASSERT_TRUE(qrvtest::InPrivateNetwork()) << "ctest runs this test through netns-run";
+    }
+};
+
+// Month name and day as the full stamp prints them, for a clock reading.
+std::string StampDate(time_t when) {
+    struct tm utc {};
+    gmtime_r(&when, &utc);
+    return std::string(kMonthNames[utc.tm_mon]) + " " + std::to_string(utc.tm_mday);
+}
+
+TEST_F(Qrv3StartTest, NormalStartOpensTheLogWritesTheBannerAndMeasures) {
+    const time_t started = time(nullptr);
+    auto qrv3 = StartWaitingClient({"-verbosity", "6"});
+    qrv3->Signal(SIGINT);
+    EXPECT_EQ(qrv3->WaitExit(), 0);
+    const time_t ended = time(nullptr);
+
+    const std::string log = ReadFileText("QRVlog.txt");
+    const std::regex opening(R"(^\r\n\r\n--- Opening Log file \[([A-Za-z]+ [0-9]+) [0-9]{2}:[0-9]{2}:[0-9]{2}\] \r\n\r\n)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(log, m, opening)) << log.substr(0, 200);
+    EXPECT_TRUE(m[1] == StampDate(started) || m[1] == StampDate(ended)) << m[1];
+
+    const std::string frame = "\r\n# Windows Console Edition " + std::string(53, '#') + "\r\n";
+    EXPECT_EQ(log.find(frame), static_cast<size_t>(m.length(0)));
+    const size_t arguments = log.find("Arguments: -verbosity 6 \r\n\r\n");
+    ASSERT_NE(arguments, std::string::npos);
+    EXPECT_GT(arguments, log.find("email:"));
+
+    const std::regex result(R"(\] The benchmark result is ([0-9]+)\r\n)");
+    ASSERT_TRUE(std::regex_search(log, m, result));
+    const unsigned long figure = std::stoul(m[1]);
+    EXPECT_GT(figure, 0u);
+    EXPECT_EQ(figure % 4, 0u) << "the figure is sent multiplied by 4";
+    const size_t creating = log.find("] Work directory not found. Creating...\r\n");
+    const size_t benchmarking = log.find("] + Benchmarking ...\r\n");
+    const size_t measured = log.find("The benchmark result");
+    EXPECT_NE(creating, std::string::npos);
+    EXPECT_LT(arguments, creating);
+    EXPECT_LT(creating, benchmarking);
+    EXPECT_LT(benchmarking, measured);
+    // The work cycle begins only once the machine is measured.
+    EXPECT_LT(measured, log.find("+ Attempting to get work packet"));
+
+    struct stat st {};
+    ASSERT_EQ(stat("work", &st), 0);
+    EXPECT_TRUE(S_ISDIR(st.st_mode));
+
+    EXPECT_NE(log.find("] ***** Got a SIGTERM signal (2) from OS\r\n\r\nQuorvel Client Shutdown.\r\n"),
+              std::string::npos);
+    EXPECT_TRUE(qrvtest::EndsWith(log, "\r\n\r\nQuorvel Client Shutdown.\r\n"));
+    // The console shows the same words with plain line ends.
+    const std::string console = qrv3->output();
+    EXPECT_NE(console.find("Arguments: -verbosity 6 \n\n"), std::string::npos);
+    EXPECT_EQ(console.find('\r'), std::string::npos);
+    EXPECT_TRUE(qrvtest::EndsWith(console, "\n\nQuorvel Client Shutdown.\n"));
+}
+
+TEST_F(Qrv3StartTest, NoArgumentsNoArgumentLineAndQuietAtLevelThree) {
+    auto qrv3 = StartWaitingClient({});
+    EXPECT_NE(qrv3->output().find("+ Benchmarking ...\n"), std::string::npos) << qrv3->output();
+    qrv3->Signal(SIGINT);
+    EXPECT_EQ(qrv3->WaitExit(), 0);
+    const std::string log = ReadFileText("QRVlog.txt");
+    EXPECT_EQ(log.find("Arguments:"), std::string::npos);
+    // Level 4 and 6 messages are not shown at the default level 3.
+    EXPECT_EQ(log.find("The benchmark result"), std::string::npos);
+    EXPECT_EQ(log.find("*****"), std::string::npos);
+    EXPECT_EQ(CountOf(log, "\r\nQuorvel Client Shutdown.\r\n"), 1u);
+}
+
+TEST_F(Qrv3StartTest, SecondClientInTheSameDirectoryLogsIntoTheFallback) {
+    auto first = StartWaitingClient({});
+    // The second one only shows the queue and ends by itself, while the
+    // first still holds QRVlog.txt.
+    ChildProcess second(qrvtest::BinPath("qrv3"), {"-queueinfo"}, Env());
+    EXPECT_EQ(second.WaitExit(), 0);
+    EXPECT_TRUE(first->running());
+    first->Signal(SIGINT);
+    EXPECT_EQ(first->WaitExit(), 0);
+
+    const std::string fallback = ReadFileText("QRVlog2.txt");
+    EXPECT_EQ(fallback.find("] \r\nThe file QRVlog.txt has been locked by the operating system "
+                            "and cannot be\r\n opened for writing"),
+              9u);
+    EXPECT_NE(fallback.find("] Before you next run Quorvel, please ensure QRVlog.txt is not open "
+                            "anywhere,\r\n or simply delete it. For now, QRVlog2.txt will be used.\r\n"),
+              std::string::npos);
+    EXPECT_NE(fallback.find("CURRENT QUEUE: \r\n"), std::string::npos) << fallback;
+    EXPECT_EQ(CountOf(fallback, "Quorvel Client Shutdown."), 1u);
+    EXPECT_NE(second.output().find("For now, QRVlog2.txt will be used.\n"), std::string::npos);
+    // The first client's log holds only its own run.
+    const std::string log = ReadFileText("QRVlog.txt");
+    EXPECT_EQ(CountOf(log, "--- Opening Log file"), 1u);
+    EXPECT_EQ(CountOf(log, "CURRENT QUEUE"), 0u);
+    EXPECT_EQ(CountOf(log, "Quorvel Client Shutdown."), 1u);
+}
+
+}  // namespace
