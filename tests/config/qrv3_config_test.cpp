@@ -62,15 +62,30 @@ TEST_F(Qrv3ConfigTest, EndOfInputEndsTheQuestionsWithAnError) {
     EXPECT_NE(ReadFileText("client.cfg").find("username=Anonymous\n"), std::string::npos);
 }
 
-TEST_F(Qrv3ConfigTest, WithoutAUserIDTheQuestionsComeAgainUntilInputEnds) {
+TEST_F(Qrv3ConfigTest, SettingsThatCannotBeLoadedAskTheQuestionsAgainUntilInputEnds) {
+    StoreUserID();
+    // client.cfg is a folder, and the name it would be set aside under is
+    // taken: no settings file can be read or written, so every round of
+    // questions ends in a failed load and the next round.
+    ASSERT_EQ(mkdir("client.cfg", 0700), 0);
+    ASSERT_EQ(mkdir("client.cfg.bad", 0700), 0);
+    WriteFileText("client.cfg.bad/kept", "earlier settings");
     auto qrv3 = Start({"-local", "-verbosity", "4"});
     qrv3->Write(kSixEnters);
     qrv3->CloseInput();
     EXPECT_NE(qrv3->WaitExit(), 0);
     const std::string out = qrv3->output();
-    EXPECT_NE(out.find("- Fatal: Could not get new user ID\n"), std::string::npos) << out;
-    EXPECT_NE(out.find(kStopLine), std::string::npos) << out;
+    EXPECT_NE(out.find("Configuring Quorvel...\n\nUser name [Anonymous]? Team Number[0]? "), std::string::npos)
+        << out;
     EXPECT_EQ(qrvtest::CountOf(out, "Configuring Quorvel..."), 2u) << out;
+    // The volunteer is told that the answers could not be kept.
+    EXPECT_NE(out.find("- Warning: Could not save client.cfg"), std::string::npos) << out;
+    EXPECT_NE(out.find(kStopLine), std::string::npos) << out;
+    EXPECT_TRUE(qrvtest::EndsWith(out, "run qrv3 -config with a console to configure.\n")) << out;
+    EXPECT_EQ(out.find("- Machine ID"), std::string::npos) << out;
+    EXPECT_EQ(out.find("Benchmarking"), std::string::npos) << out;
+    // Nothing that was there is lost.
+    EXPECT_EQ(ReadFileText("client.cfg.bad/kept"), "earlier settings");
 }
 
 TEST_F(Qrv3ConfigTest, BadProxySettingsAskTheQuestionsAgain) {
@@ -79,12 +94,12 @@ TEST_F(Qrv3ConfigTest, BadProxySettingsAskTheQuestionsAgain) {
     auto qrv3 = Start({"-local"});
     // The defaults written after the failed load turned the proxy off and
     // put localhost in; the volunteer turns it on again with an address.
-    qrv3->Write("\n\n\n\ny\n10.0.0.9\n3128\nn\n\n");
+    qrv3->Write("\n\n\n\ny\n127.0.0.9\n3128\nn\n\n");
     ASSERT_TRUE(qrv3->WaitForOutput("- Machine ID: 1\n")) << qrv3->output();
     const std::string out = qrv3->output();
     EXPECT_NE(out.find("Bad proxy settings. Use qrv3 -config to reconfigure\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Proxy Name [localhost]? "), std::string::npos) << out;
-    EXPECT_NE(out.find("- Proxy: 10.0.0.9:3128\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("- Proxy: 127.0.0.9:3128\n"), std::string::npos) << out;
 }
 
 TEST_F(Qrv3ConfigTest, ConfigOptionAsksEvenWhenSettingsLoad) {

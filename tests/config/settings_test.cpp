@@ -219,20 +219,6 @@ TEST_F(SettingsTest, ProxyCredentials) {
     EXPECT_STREQ(gClientState.proxy_password, "");
 }
 
-TEST_F(SettingsTest, NoUserIDAnywhereIsFatal) {
-    SetLogVerbosity(4);
-    WriteConfig(kDefaults);
-    std::string messages;
-    EXPECT_EQ(Load(&messages), -1);
-    EXPECT_NE(messages.find("- User ID not found locally\n"), std::string::npos);
-    EXPECT_NE(messages.find("+ Requesting User ID from server\n"), std::string::npos);
-    EXPECT_NE(messages.find("- Fatal: Could not get new user ID\n"), std::string::npos);
-
-    // A stored 0 is no ID either.
-    StoreRegistryUserID("0000000000000000");
-    EXPECT_EQ(Load(), -1);
-}
-
 TEST_F(SettingsTest, UserIDIsKeptWhereItCanBe) {
     WriteConfig(kDefaults);
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
