@@ -172,8 +172,10 @@ int Start(SystemRequest* r, const char* verb, const char* object, const char* ho
     GlobalInit();
     r->session = curl_multi_init();
     if (r->session == nullptr) return kSystemErrSession;
-    // The session makes a wake-up socket pair of its own, inheritable.
-    v3PlatformSocketsCloseOnExec();
+    // The session also makes a wake-up socket pair of its own, without
+    // close-on-exec. It never reaches a core: the core launcher closes every
+    // descriptor above standard error before exec. (Marking it here would
+    // mean walking descriptors that other threads open and close.)
     r->connection = curl_easy_init();
     if (r->connection == nullptr) return kSystemErrConnect;
     if (const int e = SetUp(r, verb, object, host, port, body, body_length); e != 0) return e;

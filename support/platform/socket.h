@@ -29,10 +29,6 @@ int v3PlatformSocketOpen(v3PlatformSocket* handle, bool stream);
 // kPlatformNoSocket.
 v3PlatformSocket v3PlatformSocketOpenAny(int family, int type, int protocol);
 
-// Marks every socket the process holds close-on-exec. Libraries that make
-// sockets for their own use (a wake-up pair, say) do not do so themselves,
-// and a core started meanwhile must inherit none of them.
-void v3PlatformSocketsCloseOnExec();
 
 // Sets address reuse and binds: 0; -1 the option could not be set; -2 the
 // bind failed.

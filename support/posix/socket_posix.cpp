@@ -5,13 +5,11 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -76,22 +74,6 @@ int v3PlatformSocketOpen(v3PlatformSocket* handle, bool stream) {
 v3PlatformSocket v3PlatformSocketOpenAny(int family, int type, int protocol) {
     const int fd = socket(family, type | SOCK_CLOEXEC, protocol);
     return fd < 0 ? kPlatformNoSocket : fd;
-}
-
-void v3PlatformSocketsCloseOnExec() {
-    DIR* dir = opendir("/proc/self/fd");
-    if (dir == nullptr) return;
-    const int own = dirfd(dir);
-    while (const dirent* entry = readdir(dir)) {
-        char* end = nullptr;
-        const long fd = std::strtol(entry->d_name, &end, 10);
-        if (end == entry->d_name || *end != '\0' || fd < 3 || fd == own) continue;
-        struct stat st;
-        if (fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-        const int flags = fcntl(static_cast<int>(fd), F_GETFD);
-        if (flags >= 0 && !(flags & FD_CLOEXEC)) fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
-    }
-    closedir(dir);
 }
 
 int v3PlatformSocketBind(v3PlatformSocket handle, uint32_t address, uint16_t port) {
