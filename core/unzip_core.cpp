@@ -5,6 +5,7 @@
 
 #include "core/verify_core_bundle.h"
 #include "log/log.h"
+#include "support/byte_order.h"
 #include "support/byte_queue.h"
 #include "support/codec.h"
 #include "support/file.h"
@@ -45,15 +46,34 @@ private:
     bool started_ = false;
 };
 
-// Feeds everything after the header to the codec, the signature block
-// included: libbz2 ignores what follows the end of the stream within the
-// piece that holds it. -1 when the codec refuses a piece.
-int FeedBundle(v3File* bundle, Decompression* dec, uint8_t* piece) {
-    for (;;) {
-        uint64_t got = 0;
-        if (v3FileRead(piece, &got, bundle, kUnzipPiece) != 0 || got == 0) return 0;
-        if (dec->Feed(piece, got) != 0) return -1;
+// Reads the compressed data length L from the bundle header. The bundle was
+// verified just before, so L lies within the file.
+int ReadDataLength(v3File* bundle, uint64_t* length) {
+    uint8_t header[kBundleHeaderSize];
+    uint64_t got = 0;
+    if (v3FileSeek(bundle, 0) != 0 || v3FileRead(header, &got, bundle, sizeof header) != 0 ||
+        got != sizeof header) {
+        return -1;
     }
+    ReadBE64(length, header + kBundleOffDataLength);
+    return v3FileSeek(bundle, kBundleHeaderSize);
+}
+
+// Feeds the L signed bytes of compressed data to the codec, and nothing
+// after them. Feeding the rest of the file too, as pieces come, would hand
+// the codec a piece of signature bytes alone whenever the signature block
+// starts a new piece, after the stream has ended: a genuine core refused,
+// and downloaded again for ever. Nothing unsigned reaches the decompressor
+// either. -1 when the codec refuses a piece or the file ends early.
+int FeedBundle(v3File* bundle, uint64_t length, Decompression* dec, uint8_t* piece) {
+    while (length > 0) {
+        const uint64_t want = length < kUnzipPiece ? length : kUnzipPiece;
+        uint64_t got = 0;
+        if (v3FileRead(piece, &got, bundle, want) != 0 || got == 0) return -1;
+        if (dec->Feed(piece, got) != 0) return -1;
+        length -= got;
+    }
+    return 0;
 }
 
 // Writes the whole output queue to the core file. -1 after printing the size
@@ -86,8 +106,9 @@ int UnzipCore(const char* bundle_name, const char* core_file_name, uint64_t outp
     }
 
     ScopedFile bundle;
+    uint64_t data_length = 0;
     if (v3FileOpen(bundle.get(), bundle_name, kFileModeRead) != 0 ||
-        v3FileSeek(bundle.get(), kBundleHeaderSize) != 0) {
+        ReadDataLength(bundle.get(), &data_length) != 0) {
         if (LogLevelOn(3)) LogPrint("- Couldn't open file %s \n", bundle_name);
         return -1;
     }
@@ -109,7 +130,7 @@ int UnzipCore(const char* bundle_name, const char* core_file_name, uint64_t outp
         if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3DecompressInit\n");
         return -1;
     }
-    if (FeedBundle(bundle.get(), &dec, piece.get()) != 0) {
+    if (FeedBundle(bundle.get(), data_length, &dec, piece.get()) != 0) {
         if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3Decompress\n");
         return -1;
     }

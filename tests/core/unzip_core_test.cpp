@@ -65,25 +65,22 @@ TEST_F(UnzipCoreTest, UnverifiedBundleLeavesTheCoreFileAlone) {
     EXPECT_EQ("old core", ReadFileText("QrvCore_78.exe"));
 }
 
-// Everything after the header goes to the codec in 131072-byte pieces. Once
-// the stream has ended, further bytes in the same piece are ignored, but a
-// later piece reaches libbz2 after its end and fails.
-TEST_F(UnzipCoreTest, SignatureBytesInALaterPieceFailTheDecompression) {
+// Only the L signed bytes of compressed data go to the codec. Fed the rest
+// of the file as it comes, the codec would get a piece of signature bytes
+// alone, after its stream ended, whenever the signature block starts a new
+// 131072-byte piece, and refuse a genuine core every time it is downloaded.
+TEST_F(UnzipCoreTest, SignatureBlockInALaterPieceStillUnpacks) {
     WriteFileText("core.exe", MakeCoreBytes(20000, 2));
     ASSERT_EQ(0, PackBundle("core.exe", "probe.qrv"));
     const uint64_t data = ReadFileText("probe.qrv").size() - kHeader - kBlock;
     const uint64_t pad_to_fit = kPiece - data - kBlock;
 
     std::string log;
-    ASSERT_EQ(0, PackBundle("core.exe", "Core_78.qrv", "--sig-pad " + std::to_string(pad_to_fit)));
-    EXPECT_EQ(0, Unzip(&log)) << "block ends exactly at the end of the first piece\n" << log;
-
-    ASSERT_EQ(0, PackBundle("core.exe", "Core_78.qrv",
-                            "--sig-pad " + std::to_string(pad_to_fit + 1)));
-    EXPECT_EQ(-1, Unzip(&log));
-    EXPECT_NE(log.find("Signature is VALID\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("UnzipCore: Couldn't v3Decompress\n"), std::string::npos) << log;
-    EXPECT_EQ(log.find("Decompressed"), std::string::npos) << log;
+    for (uint64_t pad : {pad_to_fit, pad_to_fit + 1, pad_to_fit + kBlock}) {
+        ASSERT_EQ(0, PackBundle("core.exe", "Core_78.qrv", "--sig-pad " + std::to_string(pad)));
+        EXPECT_EQ(0, Unzip(&log)) << "signature padding " << pad << "\n" << log;
+        EXPECT_EQ(ReadFileText("QrvCore_78.exe"), ReadFileText("core.exe"));
+    }
 }
 
 // A stream cut inside a block, followed by the signature block, decompresses
