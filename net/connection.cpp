@@ -38,10 +38,14 @@ int ReadSystem(CliConnection* conn, void* buf, uint32_t length, int keep_open) {
     auto* request = static_cast<SystemRequest*>(conn->record);
     int result = 0;
     if (length > 0) {
-        // An answer that ends before length bytes is accepted: the system's
-        // transport reports the end of data, not a failure.
+        // The system transport reports a body that ends early as the end of
+        // data, not as a failure. A record or unit shorter than asked for is
+        // refused all the same, as the built-in transport refuses it: taken
+        // as whole, its missing tail would read as zeros (an assignment to
+        // 0.0.0.0, a unit padded with zeros and computed for nothing).
         uint32_t got = 0;
         result = SystemRequestRead(request, buf, length, &got);
+        if (result == 0 && got < length) result = -1;
     }
     if (!keep_open) {
         SystemRequestClose(request);

@@ -24,18 +24,24 @@ void ReportStartFailure(int step) {
     }
 }
 
-// The reply record, with the leading CR LF rule; an answer that ends early
-// leaves the rest of the record as it was.
+// Reads exactly length bytes: the system transport reports a body that ends
+// early as the end of data, but a record with a missing tail is damaged (its
+// zeros would read as an address 0.0.0.0 or a padded unit), so it is refused
+// here as the built-in transport refuses it.
+int ReadWhole(SystemRequest* request, uint8_t* out, uint32_t length) {
+    uint32_t got = 0;
+    if (SystemRequestRead(request, out, length, &got) != 0) return -1;
+    return got == length ? 0 : -1;
+}
+
+// The reply record, with the leading CR LF rule.
 int ReadReplyRecord(SystemRequest* request, void* reply, uint32_t reply_length) {
     auto* out = static_cast<uint8_t*>(reply);
-    uint32_t got = 0;
     const uint32_t first = reply_length < 2 ? reply_length : 2;
-    if (SystemRequestRead(request, out, first, &got) != 0) return -1;
+    if (ReadWhole(request, out, first) != 0) return -1;
     if (first < 2) return 0;
-    if (got == 2 && out[0] == '\r' && out[1] == '\n') {
-        return SystemRequestRead(request, out, reply_length, &got);
-    }
-    return SystemRequestRead(request, out + 2, reply_length - 2, &got);
+    if (out[0] == '\r' && out[1] == '\n') return ReadWhole(request, out, reply_length);
+    return ReadWhole(request, out + 2, reply_length - 2);
 }
 
 }  // namespace

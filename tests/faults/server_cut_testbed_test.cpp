@@ -200,15 +200,7 @@ protected:
     qrvfault::CutServer work_server_;
 };
 
-// A reply of the system's transport that ends before its record is taken
-// as a short record: the rest of the buffer keeps what it held (for the
-// work header and the verdict, the request's own bytes), and a cut unit is
-// stored as if whole.
-constexpr const char* kShortSystemReplies =
-    "system transport takes a reply cut short as a whole record (doReadBytes, kind 1)";
-
 TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
-    if (SystemTransport()) QRV_KNOWN_FAULT(kShortSystemReplies);
     AssignmentReply whole{};
     ASSERT_EQ(RequestAssignment(&whole, 0.5f), 0);
     UseTransport();
@@ -261,7 +253,6 @@ TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
 }
 
 TEST_P(ServerCutTest, WorkReplyCutAtEveryOffset) {
-    if (SystemTransport()) QRV_KNOWN_FAULT(kShortSystemReplies);
     // Whole assignments from the test's server: only the work replies are cut.
     TakeOverAssignments();
     UseTransport();
