@@ -113,12 +113,111 @@ def core_bundle_seeds():
     write("core_bundle", "short_header", b"\x00" + struct.pack(">I12sQQ", 0xDEAF0FAD, bytes(12), 10, 10))
 
 
+def http_response_seeds():
+    # First byte: bit 0 reads the first record through the reply framing,
+    # bits 1..3 the size of each read, 0xF0 set keeps the peer's side open.
+    # The rest is the server's answer.
+    answers = [
+        (0x00, b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"),
+        (0x02, b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+               b"5\r\nhello\r\n3;x=y\r\nabc\r\n0\r\n\r\n"),
+        (0x05, b"HTTP/1.0 200 OK\r\n\r\n\r\nrecord until close"),
+        (0x07, b"raw bytes without a status line"),
+        (0x09, b"HTTP/1.1 404 Not Found\r\nContent-Length: 3\r\nConnection: close\r\n\r\nno!"),
+        (0x0C, b"HTTP/1.1 200 OK\r\ncontent-length: 10\r\n\r\nshort"),
+        (0x03, b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nFFFFFFFFF\r\nx"),
+        (0x01, b"\r\n" + bytes(range(40))),
+        (0xF2, b"HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\nonly part of it"),
+        (0xF0, b"HTTP/1.1 200 OK\r\nContent-Le"),
+    ]
+    for i, (options, answer) in enumerate(answers):
+        write("http_response", "seed_%02d" % i, bytes([options]) + answer)
+
+
+def packet_records_seeds():
+    reply = bytearray(260)
+    struct.pack_into(">I", reply, 0, 0xC0A80101)
+    reply[4:4 + 32] = b"http://cores.example.invalid/c/\x00"
+    reply[131] = 1
+    reply[132:132 + 18] = b"Server news here.\x00"
+    write("packet_records", "assignment_reply", bytes(reply))
+    write("packet_records", "full_fields", bytes([0, 0, 0, 1]) + b"A" * 256)
+    header = bytearray(512)
+    struct.pack_into(">IIII", header, 0, 200, 0x78, 324, 4096)
+    struct.pack_into("<II", header, 88, 0x0A000001, 8080)
+    header[96:96 + 14] = b"Lattice Core\x00\x00"
+    struct.pack_into(">i", header, 320, 86400 * 3)
+    write("packet_records", "work_header", bytes(13) + bytes(header[:499]))
+
+
+def queue_file_seeds():
+    def entry(status, seconds=0):
+        e = bytearray(704)
+        struct.pack_into("<I", e, 0, status)
+        struct.pack_into("<q", e, 8, seconds)
+        return bytes(e)
+
+    def queue(version, current, statuses):
+        return (struct.pack("<II", version, current) + b"".join(entry(s, 1700000000 + i)
+                for i, s in enumerate(statuses)) + struct.pack("<fI", 0.5, 2))
+
+    # First byte: 1 for LoadQueue, 0 for the read-only copy.
+    write("queue_file", "current", b"\x01" + queue(324, 1, [1, 2, 3, 0, 0, 0, 0, 0, 4, 9]))
+    write("queue_file", "current_copy", b"\x00" + queue(324, 1, [1, 2] + [0] * 8))
+    write("queue_file", "bad_current_index", b"\x01" + queue(324, 77, [1] * 10))
+    write("queue_file", "short", b"\x01" + queue(324, 0, [0] * 10)[:3000])
+    write("queue_file", "oldest", b"\x01" + struct.pack("<I", 3) + bytes(4000))
+    write("queue_file", "old_300", b"\x01" + struct.pack("<II", 300, 2) + bytes(7000))
+    write("queue_file", "old_200", b"\x01" + struct.pack("<II", 200, 2) + bytes(6000))
+
+
+def config_file_seeds():
+    write("config_file", "client.cfg", b"[settings]\nusername=volunteer\nteam=0\r\nasknet=no\n\n"
+          b"[http]\nactive=no\nhost=localhost\nport=8080\n\n")
+    write("config_file", "hand_edited.cfg", b"junk before\n[a]\nnoequals\nk=v=w\n[a]\nk=dup\n[b]\n")
+
+
+def registry_store_seeds():
+    write("registry_store", "store.txt",
+          b"[Software\\Tarnwick\\Quorvel]\nUserID=bin:0011223344556677\nTeamNum=sz:42\n"
+          b"DirName=sz:/home/v/qrv\nMachineID=weird\n\n"
+          b"[Software\\Vantor\\Zelclient]\nProteinName=sz:p1234_abc\nPercentComplete=bin:3\n\n")
+    write("registry_store", "long_values.txt",
+          b"[Software\\Tarnwick\\Quorvel Screensaver]\nDirName=sz:" + b"d" * 40 + b"\n"
+          b"UserID=bin:" + b"ab" * 30 + b"\nTeamNum=bin:\n")
+
+
+def core_progress_seeds():
+    def seed(flags, slot, received, deadline, record):
+        return bytes([flags, slot]) + struct.pack("<qQqQ", received, 0, deadline, 0) + record
+
+    def record(name, total, done):
+        r = bytearray(512)
+        r[4:4 + len(name)] = name
+        struct.pack_into("<II", r, 84, total, done)
+        return bytes(r)
+
+    # flags: bit 0 partner edition, 1 deadlines on, 2 has a deadline,
+    # 3..4 slot state (1 READY, 3 ACTIVE), 5 the core runs.
+    write("core_progress", "active", seed(0x3E, 3, 1700000000, 1800000000, record(b"p1234_lysozyme", 500, 250)))
+    write("core_progress", "ready_partner", seed(0x09, 0, 1700000000, 0, record(b"x" * 90, 0, 7)))
+    write("core_progress", "past_deadline", seed(0x3E, 9, 100, 200, record(b"late", 10, 10)))
+    write("core_progress", "huge_progress", seed(0x08, 1, -5, 0, record(b"big", 1, 0xFFFFFFFF)))
+    write("core_progress", "log_line", seed(0x08, 2, 0, 0, b"Writing local files\n"))
+
+
 def main():
     format_seeds()
     number_seeds()
     base64_seeds()
     bzip2_seeds()
     core_bundle_seeds()
+    http_response_seeds()
+    packet_records_seeds()
+    queue_file_seeds()
+    config_file_seeds()
+    registry_store_seeds()
+    core_progress_seeds()
 
 
 if __name__ == "__main__":
