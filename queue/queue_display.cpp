@@ -1,30 +1,12 @@
 #include "queue/queue_display.h"
 
-#include <cstdarg>
 #include <cstdio>
-#include <vector>
 
 #include "log/log.h"
+#include "support/string_append.h"
 #include "support/time_value.h"
 
 namespace {
-
-void Append(std::string& text, const char* format, ...) __attribute__((format(printf, 2, 3)));
-
-void Append(std::string& text, const char* format, ...) {
-    va_list ap;
-    va_start(ap, format);
-    va_list again;
-    va_copy(again, ap);
-    const int n = vsnprintf(nullptr, 0, format, ap);
-    va_end(ap);
-    if (n > 0) {
-        std::vector<char> piece(static_cast<size_t>(n) + 1);
-        vsnprintf(piece.data(), piece.size(), format, again);
-        text.append(piece.data(), static_cast<size_t>(n));
-    }
-    va_end(again);
-}
 
 std::string StatusWord(uint32_t status) {
     static const char* const kWords[] = {"EMPTY", "READY", "DONE", "ACTIVE", "FETCHING"};
@@ -44,19 +26,19 @@ void AppendUnit(std::string& text, const QueueEntry& entry) {
     const uint32_t a = entry.server_address();
     std::string name = entry.core_name();
     if (name.empty()) name = "Quorvel";  // units whose server named no core
-    Append(text, " \"%10s\" (%x) %u.%u.%u.%u:%u  ", name.c_str(), entry.core_type(),
+    AppendPrintf(text, " \"%10s\" (%x) %u.%u.%u.%u:%u  ", name.c_str(), entry.core_type(),
            a >> 24, (a >> 16) & 0xFF, (a >> 8) & 0xFF, a & 0xFF, entry.server_port());
     const CalendarTime r = Calendar(entry.received);
-    Append(text, "%s %u %02u:%02u:%02u", kMonthNames[r.month], r.day + 1, r.hour, r.minute,
+    AppendPrintf(text, "%s %u %02u:%02u:%02u", kMonthNames[r.month], r.day + 1, r.hour, r.minute,
            r.second);
     if (entry.status == kSlotDone) {
         const CalendarTime c = Calendar(entry.completed);
-        Append(text, "->%s %u %02u:%02u:%02u\n", kMonthNames[c.month], c.day + 1, c.hour,
+        AppendPrintf(text, "->%s %u %02u:%02u:%02u\n", kMonthNames[c.month], c.day + 1, c.hour,
                c.minute, c.second);
     } else if ((entry.status == kSlotReady || entry.status == kSlotActive) &&
                entry.has_deadline != 0) {
         const CalendarTime d = Calendar(entry.deadline);
-        Append(text, " | %s %u %02u:%02u\n", kMonthNames[d.month], d.day + 1, d.hour, d.minute);
+        AppendPrintf(text, " | %s %u %02u:%02u\n", kMonthNames[d.month], d.day + 1, d.hour, d.minute);
     } else {
         text += "\n";
     }
@@ -68,7 +50,7 @@ std::string FormatQueueInfo(const WorkQueue& queue) {
     std::string text = "CURRENT QUEUE: \n";
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
         const QueueEntry& entry = queue.entries[i];
-        Append(text, "%02d %c%-9s", static_cast<int>(i), i == queue.current ? '*' : ' ',
+        AppendPrintf(text, "%02d %c%-9s", static_cast<int>(i), i == queue.current ? '*' : ' ',
                StatusWord(entry.status).c_str());
         if (entry.status == kSlotEmpty || entry.status == kSlotFetching) {
             text += "\n";
