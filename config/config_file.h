@@ -11,7 +11,7 @@
 //
 // Files edited by hand are read forgivingly: text before the first "[" is
 // ignored, a line without "=" is skipped, empty lines are skipped wherever
-// they stand, and a carriage return before a line feed is dropped.
+// they stand, and the carriage returns before a line feed are dropped.
 #pragma once
 
 #include <cstdint>

@@ -3,14 +3,17 @@
 
 namespace {
 
-// One line without its line feed, and without a carriage return right before
-// it: files edited on other systems end their lines with CR LF.
+// One line without its line feed, and without the carriage returns right
+// before it: files edited on other systems end their lines with CR LF. All
+// of them go, not just one: a value ending in "\r" cannot be written back
+// (the next reading would drop it), so keeping one would make every save and
+// load change the setting.
 std::string_view NextLine(std::string_view text, size_t* pos) {
     size_t end = text.find('\n', *pos);
     if (end == std::string_view::npos) end = text.size();
     std::string_view line = text.substr(*pos, end - *pos);
     *pos = end + 1;
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    while (!line.empty() && line.back() == '\r') line.remove_suffix(1);
     return line;
 }
 
