@@ -67,27 +67,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     return 0;
 }
 
-namespace {
-
-// The readers work in the current directory, so each input runs in the
-// scratch directory; libFuzzer's own paths, which may be relative, are used
-// between inputs, back in the directory it started in.
-class InScratch {
-public:
-    InScratch() {
-        FUZZ_CHECK(getcwd(home_, sizeof home_) != nullptr);
-        FUZZ_CHECK(chdir(qrvfuzz::ScratchDir().c_str()) == 0);
-    }
-    ~InScratch() { FUZZ_CHECK(chdir(home_) == 0); }
-
-private:
-    char home_[4096];
-};
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    const InScratch in_scratch;
+    const qrvfuzz::InScratch in_scratch;
     if (size < 1) return 0;
     const bool full = (data[0] & 1) != 0;
     const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);

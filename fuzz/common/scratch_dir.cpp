@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include <stdlib.h>
+#include <unistd.h>
 
 #include "common/fuzz_check.h"
 
@@ -66,5 +67,12 @@ void ClearScratch() {
         fs::remove_all(entry.path(), ec);
     }
 }
+
+InScratch::InScratch() {
+    FUZZ_CHECK(getcwd(home_, sizeof home_) != nullptr);
+    FUZZ_CHECK(chdir(ScratchDir().c_str()) == 0);
+}
+
+InScratch::~InScratch() { FUZZ_CHECK(chdir(home_) == 0); }
 
 }  // namespace qrvfuzz

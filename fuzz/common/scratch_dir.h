@@ -21,4 +21,18 @@ std::vector<std::string> ScratchEntries();
 // Removes every entry of the scratch directory (the directory stays).
 void ClearScratch();
 
+// For readers that work in the current directory: each input runs in the
+// scratch directory, and libFuzzer's own paths, which may be relative, are
+// used between inputs, back in the directory it started in.
+class InScratch {
+public:
+    InScratch();
+    ~InScratch();
+    InScratch(const InScratch&) = delete;
+    InScratch& operator=(const InScratch&) = delete;
+
+private:
+    char home_[4096];
+};
+
 }  // namespace qrvfuzz
