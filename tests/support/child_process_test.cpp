@@ -87,6 +87,15 @@ TEST_F(ChildProcessTest, ChildIsDetachedIdleAndInheritsNoDescriptor) {
 
     EXPECT_EQ(getsid(pid), pid);
     EXPECT_EQ(sched_getscheduler(pid), SCHED_IDLE);
+    // The new program's loader briefly holds its libraries open (as
+    // descriptor 3) before sleep settles into its wait ("S" in the stat
+    // line); only then does the descriptor table show what was inherited.
+    for (int i = 0; i < 500; ++i) {
+        const std::string stat = ProcText(pid, "stat");
+        const size_t paren = stat.rfind(')');
+        if (paren != std::string::npos && stat.compare(paren, 3, ") S") == 0) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
     std::set<std::string> fds;
     if (DIR* d = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
         while (dirent* e = readdir(d)) {
