@@ -192,4 +192,23 @@ TEST_F(DownloadTest, LargeBodiesSurviveBothTransports) {
     EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body);
 }
 
+// Pieces of a download five minutes apart on the client's clock: each read
+// is served in time, but the whole download ends 30 minutes after its
+// request.
+TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
+    const std::string body = Body(12000);
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < body.size(); at += 1000) pieces.push_back(body.substr(at, 1000));
+    qrvnet::g_clock_step = 0;
+    v3SetTimeNowHook(qrvnet::RacingClock);
+    for (const uint32_t usereg : {0u, 1u}) {
+        gClientState.usereg = usereg;
+        RecordingServer server({qrvnet::Drip("HTTP/1.1 200 OK\r\nContent-Length: 12000\r\n\r\n",
+                                             pieces, "", [] { qrvnet::g_fake_seconds += 300; })});
+        EXPECT_EQ(Download(server), -1) << usereg;
+    }
+    v3SetTimeNowHook(nullptr);
+    qrvnet::g_clock_step = 1;
+}
+
 }  // namespace
