@@ -111,14 +111,15 @@ void CollectDone(SystemRequest* r) {
 // Runs the transfer until done(r) holds or it has finished. 0 or -1; -1 also
 // once the request's time is up. The library's own stall limit counts only
 // silence, not a peer that dribbles a byte now and then; the deadline is
-// checked at every turn, and a turn waits at most a second.
+// checked after every turn (so nothing that came in after it is taken), and
+// a turn waits at most a second.
 template <typename Done>
 int Pump(SystemRequest* r, Done done) {
     for (;;) {
-        if (r->deadline.RemainingMs() == 0) return -1;
         int running = 0;
         if (curl_multi_perform(r->session, &running) != CURLM_OK) return -1;
         CollectDone(r);
+        if (r->deadline.RemainingMs() == 0) return -1;
         if (done(r) || r->finished) return 0;
         if (curl_multi_poll(r->session, nullptr, 0, 1000, nullptr) != CURLM_OK) return -1;
     }

@@ -127,7 +127,8 @@ TEST_F(ExchangeTest, UploadToAServerThatStopsReadingEnds) {
 // Pieces of an answer that come five minutes apart on the client's clock:
 // every read gets its bytes long before its own time-out, but the whole
 // exchange, payload included, ends 30 minutes after its request. Two minutes
-// apart, the same answer is taken.
+// apart, the same answer is taken. Each server is done (and the clock still)
+// before the next exchange starts.
 TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     std::vector<std::string> pieces;
@@ -143,22 +144,31 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
     v3SetTimeNowHook(qrvnet::RacingClock);
     for (const uint32_t usereg : {0u, 1u}) {
         gClientState.usereg = usereg;
-        RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(5)),
-                                qrvnet::Drip(chunked + "4\r\nHEAD\r\n", pieces, "0\r\n\r\n", every(5)),
-                                qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(2))});
         std::string reply(12, '\0');
-        EXPECT_EQ(Send(server, "req", &reply), -1) << usereg;
-
-        std::string head(4, '\0');
-        CliConnection handle{};
-        ASSERT_EQ(Send(server, "req", &head, 1, &handle), 0) << usereg;
-        EXPECT_EQ(head, "HEAD");
-        std::string payload(12, '\0');
-        EXPECT_EQ(doReadBytes(&handle, payload.data(), 12, 0), -1) << usereg;
-        EXPECT_EQ(handle.record, nullptr);
-
-        ASSERT_EQ(Send(server, "req", &reply), 0) << usereg;
-        EXPECT_EQ(reply, whole);
+        {
+            RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(5))});
+            EXPECT_EQ(Send(server, "req", &reply), -1) << usereg;
+        }
+        {
+            // The payload starts only once the client has its reply.
+            std::promise<void> replied;
+            RecordingServer server({qrvnet::Drip(chunked + "4\r\nHEAD\r\n", pieces, "0\r\n\r\n",
+                                                 every(5), replied.get_future().share())});
+            std::string head(4, '\0');
+            CliConnection handle{};
+            const int sent = Send(server, "req", &head, 1, &handle);
+            replied.set_value();
+            ASSERT_EQ(sent, 0) << usereg;
+            EXPECT_EQ(head, "HEAD");
+            std::string payload(12, '\0');
+            EXPECT_EQ(doReadBytes(&handle, payload.data(), 12, 0), -1) << usereg;
+            EXPECT_EQ(handle.record, nullptr);
+        }
+        {
+            RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(2))});
+            ASSERT_EQ(Send(server, "req", &reply), 0) << usereg;
+            EXPECT_EQ(reply, whole);
+        }
     }
     v3SetTimeNowHook(nullptr);
     qrvnet::g_clock_step = 1;

@@ -225,14 +225,16 @@ inline RecordingServer::Script Answer(std::string reply) {
     };
 }
 
-// Answers a request with head, then with each piece after calling
-// before_each (which moves the test's clock on), then with tail; it stops
-// once the client has gone.
+// Answers a request with head, then (once go is ready, when it is given)
+// with each piece after calling before_each, which moves the test's clock
+// on, then with tail; it stops once the client has gone.
 inline RecordingServer::Script Drip(std::string head, std::vector<std::string> pieces,
-                                    std::string tail, std::function<void()> before_each) {
+                                    std::string tail, std::function<void()> before_each,
+                                    std::shared_future<void> go = {}) {
     return [=](Peer& peer) {
         peer.ReadRequest();
         if (!peer.Offer(head)) return;
+        if (go.valid()) go.wait_for(std::chrono::milliseconds(kPeerWaitMs));
         for (const std::string& piece : pieces) {
             before_each();
             if (!peer.Offer(piece)) return;
