@@ -18,7 +18,10 @@ struct CliConnection {
     void* record;  // owned; nullptr once released or when an exchange failed
 };
 
-// Every exchange and payload read waits at most this long for each read.
+// A whole exchange, counted from the start of its request: sending it, the
+// reply, and the payload read later through a kept-open handle (or a whole
+// download) end within this time on either transport, so that a server
+// that dribbles bytes cannot hold the client for days.
 inline constexpr uint32_t kExchangeTimeoutMs = 1800000;
 
 // All return 0 on success and -1 on failure. With keep_open on, the caller

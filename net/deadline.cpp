@@ -1,11 +1,14 @@
 #include "net/deadline.h"
 
+#include <cstdint>
+
 #include "support/time_value.h"
 
 ReadDeadline::ReadDeadline(uint32_t timeout_ms)
-    : timeout_ms_(timeout_ms), clock_ok_(v3TimeNow(&start_) == 0) {}
+    : timeout_ms_(timeout_ms), clock_ok_(v3TimeNow(&start_) == 0), limited_(true) {}
 
 uint32_t ReadDeadline::RemainingMs() const {
+    if (!limited_) return UINT32_MAX;
     Int128 now;
     if (!clock_ok_ || v3TimeNow(&now) != 0) return 0;
     const Int128 elapsed = v3Int128Sub(now, start_);
@@ -14,4 +17,9 @@ uint32_t ReadDeadline::RemainingMs() const {
     if (static_cast<uint64_t>(seconds) >= timeout_ms_ / 1000 + 1) return 0;
     const uint64_t ms = static_cast<uint64_t>(seconds) * 1000 + ((elapsed.low >> 32) * 1000 >> 32);
     return ms >= timeout_ms_ ? 0 : static_cast<uint32_t>(timeout_ms_ - ms);
+}
+
+uint32_t ReadDeadline::Bound(uint32_t timeout_ms) const {
+    const uint32_t left = RemainingMs();
+    return left < timeout_ms ? left : timeout_ms;
 }

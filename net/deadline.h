@@ -8,12 +8,18 @@
 
 class ReadDeadline {
 public:
+    // No limit: every read keeps its own time-out.
+    ReadDeadline() = default;
     explicit ReadDeadline(uint32_t timeout_ms);
-    // Milliseconds left, 0 once the time is up (or the clock failed).
+    // Milliseconds left, 0 once the time is up (or the clock failed);
+    // UINT32_MAX without a limit.
     uint32_t RemainingMs() const;
+    // The shorter of timeout_ms and what is left.
+    uint32_t Bound(uint32_t timeout_ms) const;
 
 private:
     Int128 start_{};
-    uint32_t timeout_ms_;
-    bool clock_ok_;
+    uint32_t timeout_ms_ = 0;
+    bool clock_ok_ = true;
+    bool limited_ = false;
 };

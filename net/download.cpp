@@ -1,5 +1,7 @@
 #include "net/download.h"
 
+#include <cstring>
+
 #include "client/client_state.h"
 #include "log/log.h"
 #include "net/block_writer.h"
@@ -14,30 +16,39 @@ namespace {
 
 const char* GivenOrNull(const char* text) { return text[0] != '\0' ? text : nullptr; }
 
-void ReportTotal(uint32_t total) {
-    if (LogLevelOn(3)) LogPrint("+ %u bytes downloaded\n", total);
+// Adds count to the total and reports it; false, with the reason, when the
+// body would grow past kCoreBundleMax. The count is 64 bits wide, so no
+// total wraps before the cap is reached.
+bool CountBlock(uint64_t* total, uint32_t count, const char* path) {
+    if (count > kCoreBundleMax - *total) {
+        if (LogLevelOn(3)) {
+            LogPrint("- Download of %s stopped: more than %llu bytes\n", path,
+                     static_cast<unsigned long long>(kCoreBundleMax));
+        }
+        return false;
+    }
+    *total += count;
+    if (LogLevelOn(3)) LogPrint("+ %llu bytes downloaded\n", static_cast<unsigned long long>(*total));
+    return true;
 }
 
 // The blocks are read straight from the body: the leading CR LF rule of
 // reply records would drop two bytes of a file that happens to start with
 // them. The download ends where the body ends by its own framing (length
 // reached, last chunk, or the server's close), so a body that is a whole
-// number of blocks long ends cleanly, and one that is cut off fails. What
-// arrived before a failure is written all the same.
-int ReadBody(v3HTTPConnection* conn, BlockWriter* out) {
-    uint32_t total = 0;
+// number of blocks long ends cleanly, and one that is cut off fails.
+int ReadBody(v3HTTPConnection* conn, BlockWriter* out, const char* path) {
+    uint64_t total = 0;
     while (!conn->body_ended) {
         uint32_t count = 0;
         const int r = v3HTTPRecv(out->Block(), &count, conn, kDownloadBlock, kExchangeTimeoutMs);
         if (r != kHTTPOk || (count == 0 && !conn->body_ended)) {
             if (LogLevelOn(3)) LogPrint("Network Receive Timeout\n");
-            out->Flush();
             return -1;
         }
         if (count == 0) break;
+        if (!CountBlock(&total, count, path)) return -1;
         if (!out->Commit(count)) return -1;
-        total += count;
-        ReportTotal(total);
     }
     return out->Flush() ? 0 : -1;
 }
@@ -58,7 +69,7 @@ int DownloadDirect(const char* host, const char* path, BlockWriter* out) {
         if (LogLevelOn(3)) LogPrint("- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
         result = -1;
     } else {
-        result = ReadBody(&conn, out);
+        result = ReadBody(&conn, out, path);
     }
     v3HTTPClose(&conn);
     return result;
@@ -97,7 +108,7 @@ int DownloadSystem(const char* host, const char* path, BlockWriter* out) {
         return -1;
     }
     auto* request = static_cast<SystemRequest*>(handle.record);
-    uint32_t total = 0;
+    uint64_t total = 0;
     int result = 0;
     bool written = true;
     for (;;) {
@@ -107,12 +118,14 @@ int DownloadSystem(const char* host, const char* path, BlockWriter* out) {
             break;
         }
         if (got == 0) break;
+        if (!CountBlock(&total, got, path)) {
+            result = -1;
+            break;
+        }
         if (!out->Commit(got)) {
             written = false;
             break;
         }
-        total += got;
-        ReportTotal(total);
     }
     if (!out->Flush() || !written) {
         if (LogLevelOn(3)) LogPrint("Couldn't write core data to disk. Disk full?\n");
@@ -122,19 +135,63 @@ int DownloadSystem(const char* host, const char* path, BlockWriter* out) {
     return result;
 }
 
+// The file a body is written into: made new next to the local file, so that
+// neither an existing file nor one that a symbolic link placed there leads
+// to is ever written, and renamed over the local file (which replaces a
+// link rather than following it) only once the whole body is in. Anything
+// else removes it, so no part of a failed download stays behind.
+class PartFile {
+public:
+    PartFile() = default;
+    PartFile(const PartFile&) = delete;
+    PartFile& operator=(const PartFile&) = delete;
+    ~PartFile() {
+        if (file_.open) v3FileClose(&file_);
+        if (made_) v3FileRemove(file_.path);
+    }
+
+    int Open(const char* local_file) {
+        static const char kTail[] = ".part-XXXXXX";
+        const size_t length = std::strlen(local_file);
+        if (length > kFilePathMax) return kFileErrPathTooLong;
+        char name[kFilePathMax + sizeof kTail];
+        std::memcpy(name, local_file, length);
+        std::memcpy(name + length, kTail, sizeof kTail);
+        const int rc = v3FileOpen(&file_, name, kFileModeWrite | kFileModeTemp);
+        made_ = rc == kFileOk;
+        return rc;
+    }
+    v3File* get() { return &file_; }
+    int KeepAs(const char* local_file) {
+        if (v3FileClose(&file_) != kFileOk) return kFileErrFailed;
+        const int rc = v3FileRename(file_.path, local_file);
+        if (rc == kFileOk) made_ = false;
+        return rc;
+    }
+
+private:
+    v3File file_{};
+    bool made_ = false;
+};
+
 }  // namespace
 
 int DownloadFile(const char* host, const char* path, const char* local_file) {
     if (host == nullptr || path == nullptr || local_file == nullptr) return -1;
-    ScopedFile file;
-    if (v3FileOpen(file.get(), local_file, kFileModeWrite | kFileModeCreate | kFileModeTruncate) !=
-        kFileOk) {
+    PartFile part;
+    if (part.Open(local_file) != kFileOk) {
         if (LogLevelOn(3)) LogPrint("- Could not open %s for writing", local_file);
         return -1;
     }
     AskNetworkPermission();
-    BlockWriter out(file.get(), kDownloadBlock);
+    BlockWriter out(part.get(), kDownloadBlock);
     if (!out.ok()) return -1;
-    if (gClientState.usereg) return DownloadSystem(host, path, &out);
-    return DownloadDirect(host, path, &out);
+    const int result = gClientState.usereg ? DownloadSystem(host, path, &out)
+                                           : DownloadDirect(host, path, &out);
+    if (result != 0) return -1;
+    if (part.KeepAs(local_file) != kFileOk) {
+        if (LogLevelOn(3)) LogPrint("- Could not store the download as %s\n", local_file);
+        return -1;
+    }
+    return 0;
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/deadline.h"
 #include "net/socket.h"
 
 // Result codes of the HTTP family.
@@ -57,6 +58,11 @@ struct v3HTTPConnection {
     // 1 once the body has ended by its own framing: the Content-Length was
     // reached, the last chunk was read, or (modes 0 and 3) the server closed.
     uint32_t body_ended;
+    // The whole exchange of the latest request: its sending, its head and
+    // every read of its body share the time-out given to v3HTTPGet or
+    // v3HTTPPost, counted from the start of the request. Once it has passed,
+    // a read fails as a receive failure, however busy the peer keeps it.
+    ReadDeadline exchange;
 };
 
 // user and password would fill the server credentials line, which this
@@ -70,12 +76,13 @@ int v3HTTPPost(v3HTTPConnection* conn, uint32_t* status, const char* path, const
                uint32_t body_length, uint32_t timeout_ms);
 
 // Reads the response head. The time-out bounds the whole head, not each of
-// its bytes.
+// its bytes, and never reaches past the exchange's.
 int v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms);
 
 // Reads up to length body bytes; *count tells how many. 0 with a count of 0
 // (and body_ended set) when the body is over; -2 when the connection failed
-// before any byte of this call arrived.
+// before any byte of this call arrived. Each socket read waits at most the
+// time-out, and nothing is read once the exchange's time is up.
 int v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
                uint32_t timeout_ms);
 

@@ -72,7 +72,8 @@ int OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
         *colon = '\0';
     }
 
-    if (proxy_address != 0 && proxy_port != 0) {
+    const bool proxied = proxy_address != 0 && proxy_port != 0;
+    if (proxied) {
         conn->proxy_address = proxy_address;
         conn->proxy_port = proxy_port;
     } else {
@@ -81,7 +82,10 @@ int OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
         if (v3ResolveHost(&conn->host_address, 1, name) < 1) return kHTTPErrBad;
     }
 
-    if (proxy_user != nullptr && proxy_password != nullptr && proxy_user[0] != '\0' &&
+    // The credentials are for the proxy alone. Without a usable proxy (its
+    // name did not resolve, its port is no number) the request goes straight
+    // to the server, which must never see the volunteer's password.
+    if (proxied && proxy_user != nullptr && proxy_password != nullptr && proxy_user[0] != '\0' &&
         proxy_password[0] != '\0') {
         if (const int r = MakeProxyCredentials(conn, proxy_user, proxy_password); r != kHTTPOk) {
             return r;

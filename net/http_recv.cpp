@@ -15,6 +15,17 @@ void DropConnection(v3HTTPConnection* conn) {
     conn->state = kHTTPOpened;
 }
 
+// One socket read within the call's time-out and what is left of the
+// exchange. Once the exchange has run out nothing more is read: a peer that
+// hands over a byte now and then would otherwise keep every read going.
+int ReadSocket(v3HTTPConnection* conn, uint8_t* out, uint32_t* got, uint32_t n,
+               uint32_t timeout_ms) {
+    *got = 0;
+    const uint32_t left = conn->exchange.Bound(timeout_ms);
+    if (left == 0) return kSockErrTimeout;
+    return v3SockRecv(out, got, &conn->socket, n, left);
+}
+
 // Mode 0: the bytes read while looking for a status line come first.
 uint32_t TakeReadAhead(uint8_t* out, v3HTTPConnection* conn, uint32_t length) {
     const size_t held = conn->header.size() - conn->header_delivered;
@@ -32,7 +43,7 @@ int RecvLength(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t l
         return kHTTPOk;
     }
     uint32_t got = 0;
-    const int r = v3SockRecv(out, &got, &conn->socket, std::min(length, conn->remaining), timeout_ms);
+    const int r = ReadSocket(conn, out, &got, std::min(length, conn->remaining), timeout_ms);
     conn->remaining -= got;
     *count = got;
     if (conn->remaining == 0) conn->body_ended = 1;
@@ -48,7 +59,7 @@ int RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t 
     while (*count < length) {
         if (conn->remaining > 0) {
             uint32_t got = 0;
-            const int r = v3SockRecv(out + *count, &got, &conn->socket,
+            const int r = ReadSocket(conn, out + *count, &got,
                                      std::min(length - *count, conn->remaining), timeout_ms);
             conn->remaining -= got;
             *count += got;
@@ -77,7 +88,7 @@ int RecvUntilClose(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32
                    uint32_t timeout_ms) {
     if (*count >= length) return kHTTPOk;
     uint32_t got = 0;
-    const int r = v3SockRecv(out + *count, &got, &conn->socket, length - *count, timeout_ms);
+    const int r = ReadSocket(conn, out + *count, &got, length - *count, timeout_ms);
     *count += got;
     if (r == kSockErrNotConnected) conn->body_ended = 1;
     if (r != kSockOk && got == 0) {

@@ -66,10 +66,13 @@ int PrepareConnection(v3HTTPConnection* conn) {
     return kHTTPOk;
 }
 
+// A server that stops reading must not hold the client: the send gets what
+// is left of the exchange's time.
 int SendAll(v3HTTPConnection* conn, const void* data, uint32_t length) {
     if (length == 0) return kHTTPOk;
     uint32_t sent = 0;
-    if (v3SockSend(&conn->socket, &sent, data, length) != kSockOk) {
+    const uint32_t left = conn->exchange.RemainingMs();
+    if (left == 0 || v3SockSend(&conn->socket, &sent, data, length, left) != kSockOk) {
         // The socket is gone: the next request must connect afresh.
         v3SockClose(&conn->socket);
         conn->state = kHTTPOpened;
@@ -83,6 +86,7 @@ int Request(v3HTTPConnection* conn, uint32_t* status, const char* path, bool pos
     if (status != nullptr) *status = 0;
     if (conn == nullptr || status == nullptr || path == nullptr) return kHTTPErrArgument;
     if (post && body == nullptr && body_length != 0) return kHTTPErrArgument;
+    conn->exchange = ReadDeadline(timeout_ms);
     if (const int r = PrepareConnection(conn); r != kHTTPOk) return r;
 
     std::string text;

@@ -16,9 +16,17 @@ int FailConnection(v3HTTPConnection* conn) {
     return kHTTPErrTransfer;
 }
 
-int ReadByte(v3HTTPConnection* conn, const ReadDeadline& deadline, char* byte) {
+// Exactly n bytes within what is left of the deadline; once it has passed
+// nothing more is read, even what the peer has already sent.
+int ReadBytes(v3HTTPConnection* conn, const ReadDeadline& deadline, char* out, uint32_t n) {
+    const uint32_t left = deadline.RemainingMs();
+    if (left == 0) return kSockErrTimeout;
     uint32_t got = 0;
-    return v3SockRecv(byte, &got, &conn->socket, 1, deadline.RemainingMs());
+    return v3SockRecv(out, &got, &conn->socket, n, left);
+}
+
+int ReadByte(v3HTTPConnection* conn, const ReadDeadline& deadline, char* byte) {
+    return ReadBytes(conn, deadline, byte, 1);
 }
 
 // An answer that does not begin with a status line is taken whole as the
@@ -98,7 +106,7 @@ int ChooseBodyMode(v3HTTPConnection* conn) {
 }
 
 int ReadHead(v3HTTPConnection* conn, uint32_t timeout_ms) {
-    const ReadDeadline deadline(timeout_ms);
+    const ReadDeadline deadline(conn->exchange.Bound(timeout_ms));
     static const char kUpper[] = "HTTP/1.1";
     static const char kLower[] = "http/1.0";
     char first[8];
@@ -113,10 +121,7 @@ int ReadHead(v3HTTPConnection* conn, uint32_t timeout_ms) {
     conn->header.assign(first, 8);
 
     char code[5] = {};
-    uint32_t got = 0;
-    if (v3SockRecv(code, &got, &conn->socket, 4, deadline.RemainingMs()) != kSockOk) {
-        return FailConnection(conn);
-    }
+    if (ReadBytes(conn, deadline, code, 4) != kSockOk) return FailConnection(conn);
     conn->header.append(code, 4);
     uint32_t status = 0;
     if (v3ReadNumber(&status, 4, 0, code, 10, 1) != 0) {
@@ -152,7 +157,7 @@ int v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
 
 int v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     if (conn == nullptr) return kHTTPErrArgument;
-    const ReadDeadline deadline(timeout_ms);
+    const ReadDeadline deadline(conn->exchange.Bound(timeout_ms));
     char line[15];
     size_t n = 0;
     // The empty line that ends the previous chunk's data comes once; more of
@@ -180,8 +185,7 @@ int v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     conn->remaining = static_cast<uint32_t>(size);
     if (size == 0) {
         char end[2];
-        uint32_t got = 0;
-        if (v3SockRecv(end, &got, &conn->socket, 2, deadline.RemainingMs()) != kSockOk) return -1;
+        if (ReadBytes(conn, deadline, end, 2) != kSockOk) return -1;
     }
     return 0;
 }

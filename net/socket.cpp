@@ -29,6 +29,32 @@ int64_t ElapsedMicroseconds(const Int128& start, const Int128& now) {
     return seconds * 1000000 + static_cast<int64_t>(micros);
 }
 
+// A wait is cut into slices of at most this long, each followed by a fresh
+// clock reading: the time-out is counted on the client's clock, which tests
+// move on through its hook, and a wait of the whole rest at once would not
+// notice that the time is up.
+constexpr int64_t kWaitSliceMicros = 1000000;
+
+enum class Direction { kRead, kWrite };
+
+// Waits until the socket is ready in the given direction or limit (in
+// microseconds since start) has passed: 1 ready, 0 out of time (or the clock
+// failed), -1 the wait itself failed. Once the time is up it does not wait
+// at all, so a peer that is always just ready cannot stretch a call.
+int WaitWithin(const v3Socket* sock, const Int128& start, int64_t limit, Direction direction) {
+    for (;;) {
+        Int128 now;
+        if (v3TimeNow(&now) != 0) return 0;
+        const int64_t rest = limit - ElapsedMicroseconds(start, now);
+        if (rest <= 0) return 0;
+        const uint64_t slice = static_cast<uint64_t>(rest < kWaitSliceMicros ? rest : kWaitSliceMicros);
+        const int ready = direction == Direction::kRead
+                              ? v3PlatformSocketWaitReadable(sock->handle, slice)
+                              : v3PlatformSocketWaitWritable(sock->handle, slice);
+        if (ready != 0) return ready > 0 ? 1 : -1;
+    }
+}
+
 int CheckTransfer(const v3Socket* sock, const uint32_t* count, const void* data, uint32_t length) {
     if (sock == nullptr || count == nullptr || data == nullptr || length == 0) return kSockErrArgument;
     if (sock->state != 1) return kSockErrNotConnected;
@@ -106,19 +132,32 @@ int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
     return kSockOk;
 }
 
-int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length) {
+int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
+               uint32_t timeout_ms) {
     if (count != nullptr) *count = 0;
     if (const int bad = CheckTransfer(sock, count, data, length); bad != kSockOk) return bad;
+    Int128 start;
+    if (v3TimeNow(&start) != 0) return kSockErrTimeout;
     const auto* bytes = static_cast<const uint8_t*>(data);
+    const int64_t limit = static_cast<int64_t>(timeout_ms) * 1000;
     while (*count < length) {
         uint32_t piece = length - *count;
         if (piece > kSockSendPiece) piece = kSockSendPiece;
         const int64_t sent = v3PlatformSocketSend(sock->handle, bytes + *count, piece);
-        if (sent <= 0) {
+        if (sent > 0) {
+            *count += static_cast<uint32_t>(sent);
+            continue;
+        }
+        if (sent != -2) {
             v3SockRelease(sock);
             return kSockErrNotConnected;
         }
-        *count += static_cast<uint32_t>(sent);
+        const int ready = WaitWithin(sock, start, limit, Direction::kWrite);
+        if (ready == 0) return kSockErrTimeout;
+        if (ready < 0) {
+            v3SockRelease(sock);
+            return kSockErrService;
+        }
     }
     return kSockOk;
 }
@@ -130,7 +169,6 @@ int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint
     if (v3TimeNow(&start) != 0) return kSockErrTimeout;
     auto* bytes = static_cast<uint8_t*>(buf);
     const int64_t limit = static_cast<int64_t>(timeout_ms) * 1000;
-    bool out_of_time = false;
     while (*count < length) {
         // What is already there is taken without waiting; only an empty
         // socket costs a wait (and a clock reading).
@@ -147,16 +185,7 @@ int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint
             v3SockRelease(sock);
             return kSockErrService;
         }
-        // A readiness report with nothing behind it, after the time is up.
-        if (out_of_time) return kSockErrTimeout;
-        Int128 now;
-        if (v3TimeNow(&now) != 0) return kSockErrTimeout;
-        int64_t rest = limit - ElapsedMicroseconds(start, now);
-        if (rest <= 0) {
-            rest = 0;
-            out_of_time = true;
-        }
-        const int ready = v3PlatformSocketWaitReadable(sock->handle, static_cast<uint64_t>(rest));
+        const int ready = WaitWithin(sock, start, limit, Direction::kRead);
         if (ready == 0) return kSockErrTimeout;
         if (ready < 0) {
             v3SockRelease(sock);

@@ -52,12 +52,18 @@ int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
                   uint32_t local_address, uint16_t local_port, uint32_t kind);
 
 // Sends all length bytes in pieces of at most kSockSendPiece; *count tells
-// how many went out. A failed send releases the socket and gives -7.
-int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length);
+// how many went out. timeout_ms bounds the whole call, as for a receive: a
+// peer that stops reading must not hold the client for ever. -8 when the
+// time runs out (the socket stays open); a failed send releases the socket
+// and gives -7, a failed wait -12.
+int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
+               uint32_t timeout_ms);
 
 // Receives exactly length bytes. timeout_ms bounds the whole call: -8 when
 // the time runs out (the socket stays open and *count tells what arrived);
 // -7 when the peer closed and -12 on an error (both release the socket).
+// Both calls wait in slices of at most a second, reading the clock after
+// each.
 int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint32_t timeout_ms);
 
 // -10 for a missing record, -13 when the service cannot start (state 0),

@@ -53,7 +53,8 @@ int CliWinINetRequest(const char* verb, const char* object, const char* host, ui
     if (reply == nullptr && reply_length != 0) return -1;
     SystemRequest* request = nullptr;
     uint32_t status = 0;
-    const int step = SystemRequestStart(&request, verb, object, host, port, body, body_length, &status);
+    const int step = SystemRequestStart(&request, verb, object, host, port, body, body_length,
+                                        &status, kExchangeTimeoutMs);
     int result = 0;
     if (step != 0) {
         ReportStartFailure(step);

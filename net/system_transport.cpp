@@ -9,6 +9,7 @@
 #include <string>
 
 #include "client/version.h"
+#include "net/deadline.h"
 #include "support/platform/socket.h"
 
 struct SystemRequest {
@@ -30,6 +31,8 @@ struct SystemRequest {
     std::string spill;
     size_t spill_pos = 0;
     bool paused = false;
+    // The whole request, from its start to the last read of its body.
+    ReadDeadline deadline;
 };
 
 namespace {
@@ -105,13 +108,18 @@ void CollectDone(SystemRequest* r) {
     }
 }
 
-// Runs the transfer until done(r) holds or it has finished. 0 or -1.
+// Runs the transfer until done(r) holds or it has finished. 0 or -1; -1 also
+// once the request's time is up. The library's own stall limit counts only
+// silence, not a peer that dribbles a byte now and then; the deadline is
+// checked after every turn (so nothing that came in after it is taken), and
+// a turn waits at most a second.
 template <typename Done>
 int Pump(SystemRequest* r, Done done) {
     for (;;) {
         int running = 0;
         if (curl_multi_perform(r->session, &running) != CURLM_OK) return -1;
         CollectDone(r);
+        if (r->deadline.RemainingMs() == 0) return -1;
         if (done(r) || r->finished) return 0;
         if (curl_multi_poll(r->session, nullptr, 0, 1000, nullptr) != CURLM_OK) return -1;
     }
@@ -168,7 +176,8 @@ int SetUp(SystemRequest* r, const char* verb, const char* object, const char* ho
 }
 
 int Start(SystemRequest* r, const char* verb, const char* object, const char* host, uint16_t port,
-          const void* body, uint32_t body_length, uint32_t* status) {
+          const void* body, uint32_t body_length, uint32_t* status, uint32_t timeout_ms) {
+    r->deadline = ReadDeadline(timeout_ms);
     GlobalInit();
     r->session = curl_multi_init();
     if (r->session == nullptr) return kSystemErrSession;
@@ -193,7 +202,7 @@ int Start(SystemRequest* r, const char* verb, const char* object, const char* ho
 
 int SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
                        const char* host, uint16_t port, const void* body, uint32_t body_length,
-                       uint32_t* status) {
+                       uint32_t* status, uint32_t timeout_ms) {
     if (request == nullptr) return kSystemErrRequest;
     *request = nullptr;
     if (status != nullptr) *status = 0;
@@ -205,7 +214,7 @@ int SystemRequestStart(SystemRequest** request, const char* verb, const char* ob
     if (r == nullptr) return kSystemErrSession;
     int result;
     try {
-        result = Start(r, verb, object, host, port, body, body_length, status);
+        result = Start(r, verb, object, host, port, body, body_length, status, timeout_ms);
     } catch (const std::bad_alloc&) {
         result = kSystemErrRequest;
     }
@@ -220,6 +229,7 @@ int SystemRequestStart(SystemRequest** request, const char* verb, const char* ob
 int SystemRequestRead(SystemRequest* r, void* buf, uint32_t length, uint32_t* got) {
     if (got != nullptr) *got = 0;
     if (r == nullptr || buf == nullptr || got == nullptr) return -1;
+    if (r->deadline.RemainingMs() == 0) return -1;
     r->dest = static_cast<uint8_t*>(buf);
     r->want = length;
     r->got = 0;

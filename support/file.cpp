@@ -30,6 +30,8 @@ int OpenFailure(FsStatus s) {
 
 bool ValidMode(uint32_t mode) {
     if (mode & ~kFileModeAll) return false;
+    if ((mode & kFileModeTemp) && (mode & (kFileModeTest | kFileModeAppend))) return false;
+    if ((mode & kFileModeTemp) && !(mode & kFileModeWrite)) return false;
     if ((mode & kFileModeTest) && (mode & kFileModeWrite)) return false;
     if ((mode & kFileModeTruncate) && !(mode & kFileModeWrite)) return false;
     if (mode & kFileModeTest) return true;
@@ -78,7 +80,10 @@ int OpenWith(v3File* file, const char* path, uint32_t mode, uint32_t extra_flags
     FileDescriptor fd;
     uint32_t flags = PlatformFlags(mode) | extra_flags;
     if (flags & kFsHoldLock) flags &= ~kFsProbeLock;
-    FsStatus s = PlatformFileOpen(prepared, flags, fd.out());
+    // A new temporary file is created exclusively: nobody else can hold it,
+    // and a name someone placed there (a link to another file) is not used.
+    FsStatus s = (mode & kFileModeTemp) ? PlatformFileCreateTemp(prepared, 0700, fd.out())
+                                        : PlatformFileOpen(prepared, flags, fd.out());
     if (why != nullptr) *why = s;
     if (s != FsStatus::kOk) return OpenFailure(s);
 
@@ -116,6 +121,8 @@ int v3FileOpen(v3File* file, const char* path, uint32_t mode) { return OpenWith(
 
 int v3FileOpenLocked(v3File* file, const char* path, uint32_t mode) {
     if (ValidMode(mode) && ((mode & kFileModeTest) || !Writes(mode))) return kFileErrBadMode;
+    // A new temporary file is nobody else's to lock against; none is taken.
+    if (mode & kFileModeTemp) return kFileErrBadMode;
     return OpenWith(file, path, mode, kFsHoldLock);
 }
 
@@ -241,6 +248,26 @@ int v3FileDelete(const char* path) {
     FsStatus s = PlatformFileRemove(prepared);
     if (s == FsStatus::kOk || s == FsStatus::kNotFound) return kFileOk;
     return kFileErrFailed;
+}
+
+int v3FileRemove(const char* path) {
+    char prepared[kFilePathMax + 1];
+    int rc = v3FilePreparePath(prepared, path);
+    if (rc != kFileOk) return rc;
+    FsStatus s = PlatformFileRemove(prepared);
+    return (s == FsStatus::kOk || s == FsStatus::kNotFound) ? kFileOk : kFileErrFailed;
+}
+
+int v3FileRename(const char* from, const char* to) {
+    char prepared_from[kFilePathMax + 1];
+    char prepared_to[kFilePathMax + 1];
+    int rc = v3FilePreparePath(prepared_from, from);
+    if (rc != kFileOk) return rc;
+    rc = v3FilePreparePath(prepared_to, to);
+    if (rc != kFileOk) return rc;
+    FsStatus s = PlatformFileRename(prepared_from, prepared_to);
+    if (s == FsStatus::kOk) return kFileOk;
+    return s == FsStatus::kNotFound ? kFileErrNotFound : kFileErrFailed;
 }
 
 int v3FileStatus(v3FileStatusRecord* status, const char* path) {

@@ -17,7 +17,11 @@ inline constexpr uint32_t kFileModeAppend = 8;    // writes go to the end; no se
 inline constexpr uint32_t kFileModeCreate = 16;   // new files get permissions 0700
 inline constexpr uint32_t kFileModeTruncate = 32; // zeros over the old content, then cut
 inline constexpr uint32_t kFileModeFlush = 64;    // push every write to the disk
-inline constexpr uint32_t kFileModeAll = 127;
+// With write: the path ends in "XXXXXX", which become a unique tail; the file
+// is made new (permissions 0700) and the record's path holds the name made.
+// It is never an existing file, nor one reached through a symbolic link.
+inline constexpr uint32_t kFileModeTemp = 128;
+inline constexpr uint32_t kFileModeAll = 255;
 
 // Status codes of the file family.
 inline constexpr int kFileOk = 0;
@@ -117,6 +121,15 @@ int v3FileClose(v3File* file);
 // while another holder has its lock) or cannot be removed. A symbolic link is
 // removed without touching the file it points to.
 int v3FileDelete(const char* path);
+// Removes the name alone, without v3FileDelete's zeros: for a file of the
+// client's own whose content is no secret (a part of a download), where
+// writing zeros over megabytes only costs time. A symbolic link is removed
+// itself. 0 also when the file does not exist; -1 when it cannot be removed.
+int v3FileRemove(const char* path);
+// Renames from to to, replacing to when it exists; a symbolic link at to is
+// itself replaced, never followed. 0, -2 when from does not exist, -12/-18
+// for a bad path, -1 for another failure.
+int v3FileRename(const char* from, const char* to);
 // Fills status for path (links followed). -2 for a null record or a missing
 // path, -1 for another failure.
 int v3FileStatus(v3FileStatusRecord* status, const char* path);

@@ -40,8 +40,13 @@ int v3PlatformSocketConnect(v3PlatformSocket handle, uint32_t address, uint16_t 
 // The local end of a socket. 0 or -1.
 int v3PlatformSocketLocalName(v3PlatformSocket handle, uint32_t* address, uint16_t* port);
 
-// One send of at most n bytes: the number sent (at least 1), or -1.
+// One send of at most n bytes that never blocks: the number sent (at least
+// 1), -1 on failure, -2 when the socket has no room for now.
 int64_t v3PlatformSocketSend(v3PlatformSocket handle, const void* data, uint64_t n);
+
+// Waits until the socket can take more bytes (or has failed) for at most the
+// given number of microseconds: 1 ready, 0 no room in time, -1 failure.
+int v3PlatformSocketWaitWritable(v3PlatformSocket handle, uint64_t microseconds);
 
 // Waits until the socket has something to read (data, an end or an error)
 // for at most the given number of microseconds: 1 ready, 0 nothing arrived

@@ -111,25 +111,38 @@ int v3PlatformSocketLocalName(v3PlatformSocket handle, uint32_t* address, uint16
 
 int64_t v3PlatformSocketSend(v3PlatformSocket handle, const void* data, uint64_t n) {
     for (;;) {
-        const ssize_t sent = send(Fd(handle), data, n, MSG_NOSIGNAL);
+        const ssize_t sent = send(Fd(handle), data, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sent > 0) return sent;
         if (sent < 0 && errno == EINTR) continue;
+        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return -2;
         return -1;
     }
 }
 
-int v3PlatformSocketWaitReadable(v3PlatformSocket handle, uint64_t microseconds) {
-    // Rounded up, so that a rest below a millisecond still waits instead of
-    // spinning on a zero time-out.
+namespace {
+
+// Rounded up, so that a rest below a millisecond still waits instead of
+// spinning on a zero time-out.
+int WaitFor(v3PlatformSocket handle, short events, uint64_t microseconds) {
     uint64_t ms = (microseconds + 999) / 1000;
     if (ms > INT_MAX) ms = INT_MAX;
-    pollfd p{Fd(handle), POLLIN, 0};
+    pollfd p{Fd(handle), events, 0};
     for (;;) {
         const int r = poll(&p, 1, static_cast<int>(ms));
         if (r > 0) return 1;
         if (r == 0) return 0;
         if (errno != EINTR) return -1;
     }
+}
+
+}  // namespace
+
+int v3PlatformSocketWaitReadable(v3PlatformSocket handle, uint64_t microseconds) {
+    return WaitFor(handle, POLLIN, microseconds);
+}
+
+int v3PlatformSocketWaitWritable(v3PlatformSocket handle, uint64_t microseconds) {
+    return WaitFor(handle, POLLOUT, microseconds);
 }
 
 int64_t v3PlatformSocketRecv(v3PlatformSocket handle, void* buf, uint64_t n) {

@@ -2,6 +2,7 @@
 // the download, verification and unpacking, and what a failed download or
 // a bundle that fails verification leaves behind.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "core/bundle_maker.h"
 #include "core/core_download.h"
@@ -27,12 +28,18 @@ protected:
 
 TEST_F(CoreDownloadTestbedTest, DownloadedBundleIsVerifiedUnpackedAndRemoved) {
     ASSERT_EQ(qrvtest::PackBundle("core.bin", "bundles/Core_78.qrv"), 0);
+    // A symbolic link placed where the bundle goes must not lead the
+    // download into the file it points to.
+    qrvtest::WriteFileText("victim.txt", "not yours");
+    ASSERT_EQ(symlink("victim.txt", "Core_78.qrv"), 0);
     std::string log;
     ASSERT_EQ(Download("127.0.0.4:8081/cores", 0, &log), 0) << log;
     EXPECT_NE(log.find("+ Downloading new core: QrvCore_78.exe\n"), std::string::npos);
     EXPECT_NE(log.find("+ Core successfully engaged\n"), std::string::npos);
     EXPECT_EQ(qrvtest::ReadFileText("QrvCore_78.exe"), qrvtest::ReadFileText("core.bin"));
-    EXPECT_FALSE(qrvtest::FileExists("Core_78.qrv"));
+    EXPECT_EQ(qrvtest::ReadFileText("victim.txt"), "not yours");
+    struct stat link_or_file {};
+    EXPECT_NE(lstat("Core_78.qrv", &link_or_file), 0);
 
     // With option bit 0x10 a bundle name in the location is replaced.
     std::remove("QrvCore_78.exe");

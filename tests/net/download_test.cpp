@@ -1,5 +1,10 @@
 // File downloads over both transports: every body byte reaches the file,
 // the progress totals, the end of a body at a block boundary, and failures.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,6 +55,17 @@ std::vector<std::string> Totals(const std::string& console) {
         at = end;
     }
     return totals;
+}
+
+// The names in the working folder, sorted: a failed download leaves no
+// part of itself behind.
+std::vector<std::string> Names() {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(".")) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 class DownloadTest : public qrvnet::NetTest {
@@ -190,6 +206,80 @@ TEST_F(DownloadTest, LargeBodiesSurviveBothTransports) {
     gClientState.usereg = 1;
     ASSERT_EQ(Download(server), 0);
     EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body);
+}
+
+// A body that would never end must not fill the disk: it is cut at the cap,
+// with a message, and nothing of it stays; the old bundle is left alone.
+TEST_F(DownloadTest, EndlessBodyIsCutAtTheCapAndLeavesNothing) {
+    const std::string piece(1 << 20, 'x');
+    for (const uint32_t usereg : {0u, 1u}) {
+        gClientState.usereg = usereg;
+        qrvtest::WriteFileText("Core_78.qrv", "the old bundle");
+        // Until the client gives up, or far past the cap when it never does.
+        RecordingServer server({[&](Peer& peer) {
+            peer.ReadRequest();
+            if (!peer.Offer("HTTP/1.0 200 OK\r\n\r\n")) return;
+            for (uint64_t sent = 0; sent <= 2 * kCoreBundleMax && peer.Offer(piece);) {
+                sent += piece.size();
+            }
+        }});
+        qrvnet::ConsoleCapture console;
+        EXPECT_EQ(Download(server), -1) << usereg;
+        const std::string text = console.Text();
+        EXPECT_NE(text.find("- Download of /core/Core_78.qrv stopped: more than 67108864 bytes\n"),
+                  std::string::npos)
+            << usereg;
+        EXPECT_EQ(Totals(text).back(), "67102720") << usereg;
+        EXPECT_EQ(qrvtest::ReadFileText("Core_78.qrv"), "the old bundle");
+        EXPECT_EQ(Names(), std::vector<std::string>{"Core_78.qrv"});
+    }
+}
+
+// Pieces of a download five minutes apart on the client's clock: each read
+// is served in time, but the whole download ends 30 minutes after its
+// request, and leaves nothing.
+TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
+    const std::string body = Body(12000);
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < body.size(); at += 1000) pieces.push_back(body.substr(at, 1000));
+    qrvnet::g_clock_step = 0;
+    v3SetTimeNowHook(qrvnet::RacingClock);
+    for (const uint32_t usereg : {0u, 1u}) {
+        gClientState.usereg = usereg;
+        RecordingServer server({qrvnet::Drip("HTTP/1.1 200 OK\r\nContent-Length: 12000\r\n\r\n",
+                                             pieces, "", [] { qrvnet::g_fake_seconds += 300; })});
+        EXPECT_EQ(Download(server), -1) << usereg;
+        EXPECT_TRUE(Names().empty()) << usereg;
+    }
+    v3SetTimeNowHook(nullptr);
+    qrvnet::g_clock_step = 1;
+}
+
+// A symbolic link placed where the download goes must not make the client
+// write the file it points to: the link is replaced by the downloaded file,
+// and a failed download leaves link and file as they were.
+TEST_F(DownloadTest, LinkInPlaceOfTheFileIsReplacedNotFollowed) {
+    const std::string body = Body(15000);
+    for (const uint32_t usereg : {0u, 1u}) {
+        gClientState.usereg = usereg;
+        qrvtest::WriteFileText("victim.txt", "not yours");
+        ASSERT_EQ(symlink("victim.txt", "Core_78.qrv"), 0);
+        RecordingServer server({Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"),
+                                Answer(WithLength(body))});
+        EXPECT_EQ(Download(server), -1) << usereg;
+        struct stat st {};
+        ASSERT_EQ(lstat("Core_78.qrv", &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << usereg;
+        EXPECT_EQ(Names(), (std::vector<std::string>{"Core_78.qrv", "victim.txt"}));
+
+        ASSERT_EQ(Download(server), 0) << usereg;
+        ASSERT_EQ(lstat("Core_78.qrv", &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode)) << usereg;
+        EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body);
+        EXPECT_EQ(qrvtest::ReadFileText("victim.txt"), "not yours") << usereg;
+        EXPECT_EQ(Names(), (std::vector<std::string>{"Core_78.qrv", "victim.txt"}));
+        std::remove("Core_78.qrv");
+    }
 }
 
 }  // namespace

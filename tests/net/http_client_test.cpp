@@ -236,7 +236,8 @@ TEST_F(HttpClientTest, HeadTimeOutCoversTheWholeHead) {
         peer.ReadRequest();
         peer.Send("HTTP/1.1 200 OK\r\nContent-");
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        peer.Send("Length: 2\r\n\r\nok");
+        // The client may be gone already, having left bytes unread.
+        peer.Offer("Length: 2\r\n\r\nok");
         peer.WaitForClose();
     }});
     OpenTo(server);

@@ -15,7 +15,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -106,6 +108,18 @@ public:
         return before_stall;
     }
 
+    // Sends what the client still takes; false once it has gone (no
+    // SIGPIPE: a client that gives up part way is what some tests expect).
+    bool Offer(const std::string& bytes) {
+        size_t sent = 0;
+        while (sent < bytes.size()) {
+            const ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+            if (n <= 0) return false;
+            sent += static_cast<size_t>(n);
+        }
+        return true;
+    }
+
     // Half-closes our sending side: the client sees the end of the answer.
     void EndOutput() { shutdown(fd_, SHUT_WR); }
 
@@ -134,9 +148,14 @@ class RecordingServer {
 public:
     using Script = std::function<void(Peer&)>;
 
-    // One script per connection the test expects, in order.
-    explicit RecordingServer(std::vector<Script> scripts) : scripts_(std::move(scripts)) {
+    // One script per connection the test expects, in order. A receive
+    // buffer size (SO_RCVBUF) makes a peer that stops reading fill up soon.
+    explicit RecordingServer(std::vector<Script> scripts, int receive_buffer = 0)
+        : scripts_(std::move(scripts)) {
         listen_fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        if (receive_buffer > 0) {
+            setsockopt(listen_fd_, SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+        }
         sockaddr_in sa{};
         sa.sin_family = AF_INET;
         sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -204,6 +223,32 @@ inline RecordingServer::Script Answer(std::string reply) {
         peer.ReadRequest();
         peer.Send(reply);
     };
+}
+
+// Answers a request with head, then (once go is ready, when it is given)
+// with each piece after calling before_each, which moves the test's clock
+// on, then with tail; it stops once the client has gone.
+inline RecordingServer::Script Drip(std::string head, std::vector<std::string> pieces,
+                                    std::string tail, std::function<void()> before_each,
+                                    std::shared_future<void> go = {}) {
+    return [=](Peer& peer) {
+        peer.ReadRequest();
+        if (!peer.Offer(head)) return;
+        if (go.valid()) go.wait_for(std::chrono::milliseconds(kPeerWaitMs));
+        for (const std::string& piece : pieces) {
+            before_each();
+            if (!peer.Offer(piece)) return;
+        }
+        peer.Offer(tail);
+    };
+}
+
+// A server that takes the connection and then neither reads nor answers
+// until the test releases it (or the wait runs out). Its close cannot tell
+// when the client gave up: the client's end ends only after the data it
+// still holds, which this server never takes.
+inline RecordingServer::Script Stall(std::shared_future<void> released) {
+    return [released](Peer&) { released.wait_for(std::chrono::milliseconds(kPeerWaitMs)); };
 }
 
 }  // namespace qrvnet

@@ -96,7 +96,7 @@ TEST_F(SocketTest, TimeOutBoundsTheWholeReceiveAndKeepsTheSocket) {
     v3SetTimeNowHook(nullptr);
 
     uint32_t sent = 0;
-    ASSERT_EQ(v3SockSend(&sock, &sent, "more", 4), kSockOk);
+    ASSERT_EQ(v3SockSend(&sock, &sent, "more", 4, 10000), kSockOk);
     ASSERT_EQ(v3SockRecv(buf, &count, &sock, 4, 10000), kSockOk);
     EXPECT_EQ(std::string(buf, 4), "cdef");
     EXPECT_EQ(v3SockClose(&sock), kSockOk);
@@ -131,6 +131,45 @@ TEST_F(SocketTest, DribblingPeerCannotStretchTheTimeOut) {
     v3SockClose(&sock);
 }
 
+// The clock races ahead, so that a 30-minute time-out runs out without a
+// real wait: for the send at its first wait, for the receive after one slice
+// (the clock moves 15 minutes at every reading; a wait of the whole rest at
+// once would sit there for 15 real minutes).
+TEST_F(SocketTest, WaitsEndOnTheClientsClockInBothDirections) {
+    const std::string upload(16 << 20, 'u');
+    std::promise<void> done;
+    // A tiny receive buffer on a peer that never reads: the send stalls.
+    RecordingServer stuck({qrvnet::Stall(done.get_future().share())}, 4096);
+    RecordingServer silent({[](Peer& peer) { peer.WaitForClose(); }});
+    v3Socket up{};
+    v3Socket down{};
+    ASSERT_EQ(v3SockConnect(&up, kLoopback, stuck.port(), 0, 0, kSockStream), kSockOk);
+    ASSERT_EQ(v3SockConnect(&down, kLoopback, silent.port(), 0, 0, kSockStream), kSockOk);
+    qrvnet::g_clock_step = 2000;
+    v3SetTimeNowHook(qrvnet::RacingClock);
+    const auto before = std::chrono::steady_clock::now();
+    uint32_t sent = 0;
+    EXPECT_EQ(v3SockSend(&up, &sent, upload.data(), static_cast<uint32_t>(upload.size()), 1800000),
+              kSockErrTimeout);
+    qrvnet::g_clock_step = 900;
+    char buf[4];
+    uint32_t got = 7;
+    EXPECT_EQ(v3SockRecv(buf, &got, &down, sizeof buf, 1800000), kSockErrTimeout);
+    const auto took = std::chrono::steady_clock::now() - before;
+    done.set_value();
+    v3SetTimeNowHook(nullptr);
+    qrvnet::g_clock_step = 1;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_GT(sent, 0u);
+    EXPECT_LT(sent, upload.size());
+    EXPECT_EQ(got, 0u);
+    // A time-out leaves both sockets to their owner, as a receive always did.
+    EXPECT_EQ(up.state, 1u);
+    EXPECT_EQ(down.state, 1u);
+    v3SockClose(&up);
+    v3SockClose(&down);
+}
+
 TEST_F(SocketTest, LongSendGoesOutInPiecesOfAtMost49152Bytes) {
     std::string data(100000, '\0');
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>(i * 7 + i / 256);
@@ -140,7 +179,8 @@ TEST_F(SocketTest, LongSendGoesOutInPiecesOfAtMost49152Bytes) {
     g_send_calls = 0;
     g_largest_piece = 0;
     uint32_t sent = 0;
-    EXPECT_EQ(v3SockSend(&sock, &sent, data.data(), static_cast<uint32_t>(data.size())), kSockOk);
+    EXPECT_EQ(v3SockSend(&sock, &sent, data.data(), static_cast<uint32_t>(data.size()), 10000),
+              kSockOk);
     EXPECT_EQ(sent, data.size());
     EXPECT_GE(g_send_calls.load(), 3);
     EXPECT_LE(g_largest_piece.load(), static_cast<size_t>(kSockSendPiece));
@@ -159,11 +199,11 @@ TEST_F(SocketTest, RefusesWhatItCannotDo) {
 
     char byte = 0;
     uint32_t count = 7;
-    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 1), kSockErrNotConnected);
+    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 1, 10), kSockErrNotConnected);
     EXPECT_EQ(count, 0u);
     EXPECT_EQ(v3SockRecv(&byte, &count, &sock, 1, 10), kSockErrNotConnected);
-    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 0), kSockErrArgument);
-    EXPECT_EQ(v3SockSend(nullptr, &count, &byte, 1), kSockErrArgument);
+    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 0, 10), kSockErrArgument);
+    EXPECT_EQ(v3SockSend(nullptr, &count, &byte, 1, 10), kSockErrArgument);
     EXPECT_EQ(v3SockConnect(nullptr, kLoopback, 80, 0, 0, kSockStream), kSockErrArgument);
     EXPECT_EQ(v3SockClose(nullptr), kSockErrArgument);
 
@@ -171,7 +211,7 @@ TEST_F(SocketTest, RefusesWhatItCannotDo) {
     ASSERT_EQ(v3SockConnect(&sock, kLoopback, server.port(), 0, 0, kSockStream), kSockOk);
     EXPECT_EQ(v3SockConnect(&sock, kLoopback, server.port(), 0, 0, kSockStream), kSockErrConnected);
     sock.kind = kSockDatagram;
-    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 1), kSockErrKind);
+    EXPECT_EQ(v3SockSend(&sock, &count, &byte, 1, 10), kSockErrKind);
     sock.kind = kSockStream;
     EXPECT_EQ(v3SockClose(&sock), kSockOk);
     EXPECT_EQ(v3SockRelease(&sock), kSockOk);  // closing a closed socket is no failure
