@@ -110,10 +110,18 @@ int StartUp(ClientState* state) {
 }
 
 void ClientMain(int argument_count, char** argument_list) {
+    LogSetConsoleEcho(true);
+    // The handlers are in place before the dispatcher takes the first signal:
+    // a terminate signal during the questions, the benchmark or the key wait
+    // must end the client through the shutdown handler, as an interrupt
+    // does, not by the system's default with no shutdown line. The client
+    // thread registers them again together with the signal semaphores.
+    v3ConsoleHandlerRegister(ConsoleEventHandler);
+    v3SignalHandlerInstall(kSignalTerminate, ShutdownHandler);
+    v3SignalHandlerInstall(kSignalInterrupt, ShutdownHandler);
     // Signals are taken over before any thread exists, so that every thread
     // inherits the mask and none is ended by Ctrl-C behind the handler's back.
     v3SignalDispatchStart();
-    LogSetConsoleEcho(true);
 
     ClientState* state = &gClientState;
     state->argument_count = argument_count;
@@ -121,7 +129,6 @@ void ClientMain(int argument_count, char** argument_list) {
     state->program_name =
         ProgramNameFromArgument(argument_count > 0 ? argument_list[0] : nullptr);
     state->run_mode = MODE_NORMAL;
-    v3ConsoleHandlerRegister(ConsoleEventHandler);
     state->local = 0;
     state->edition_code = kConsoleEdition;
     if (ParseArguments(argument_count, argument_list, state) != 0) RefuseCommandLine(state);

@@ -134,6 +134,11 @@ int v3SignalRegister(int sig, void (*handler)(int)) {
         std::lock_guard<std::mutex> hold(st.register_guard);
         if (EnsureRegisteredLocked(st) != 0) return -1;
     }
+    return v3SignalHandlerInstall(sig, handler);
+}
+
+int v3SignalHandlerInstall(int sig, void (*handler)(int)) {
+    SignalState& st = State();
     if (sig == kSignalInterrupt) {
         st.interrupt_handler.store(handler);
     } else if (sig == kSignalTerminate) {

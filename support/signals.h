@@ -33,6 +33,14 @@ inline constexpr uint32_t kConsoleLogoff = 5;
 // not be made). Safe to call from several threads.
 int v3SignalRegister(int sig, void (*handler)(int));
 
+// Installs handler for signal 2 or 15 without making the semaphores: signals
+// from the operating system, and those the process sends itself, reach it at
+// once, while other processes can reach it only after v3SignalRegister. The
+// client installs its shutdown handler this way before anything else, so
+// that a terminate signal during start-up ends it as an interrupt would,
+// not by the system's default. 0, or -1 for another signal number.
+int v3SignalHandlerInstall(int sig, void (*handler)(int));
+
 // Sends sig to process pid.
 //   0      probe: 0 when the process is alive, -1 when it is not (or pid is
 //          not a valid process ID).
