@@ -33,6 +33,12 @@ inline constexpr uint32_t kConsoleLogoff = 5;
 // not be made). Safe to call from several threads.
 int v3SignalRegister(int sig, void (*handler)(int));
 
+// After a v3SignalRegister that failed because another user owns the name of
+// one of the process's signal semaphores: that reason, naming the semaphore
+// and its owner, as one line without a line feed into out (size bytes), and
+// 0. -1 with out empty when that was not why it failed.
+int v3SignalRegisterRefusal(char* out, uint64_t size);
+
 // Installs handler for signal 2 or 15 without making the semaphores: signals
 // from the operating system, and those the process sends itself, reach it at
 // once, while other processes can reach it only after v3SignalRegister. The

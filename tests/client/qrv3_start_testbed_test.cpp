@@ -3,9 +3,13 @@
 // ctest runs this file inside a private network namespace, where the fetch
 // finds nothing listening, and the client waits and retries until the test
 // ends it.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
 
 #include <string>
 #include <vector>
@@ -14,12 +18,15 @@
 #include "client/qrv3_test_support.h"
 #include "common/temp_dir.h"
 #include "common/testbed.h"
+#include "support/platform/semaphore.h"
 #include "support/time_value.h"
+#include "support/unprivileged.h"
 
 namespace {
 
 using qrvtest::ChildProcess;
 using qrvtest::CountOf;
+using qrvtest::kNobody;
 using qrvtest::ReadFileText;
 
 class Qrv3StartTest : public qrvtest::Qrv3Test {
@@ -146,6 +153,58 @@ TEST_F(Qrv3StartTest, SecondClientInTheSameDirectoryLogsIntoTheFallback) {
     EXPECT_EQ(CountOf(log, "--- Opening Log file"), 1u);
     EXPECT_EQ(CountOf(log, "CURRENT QUEUE"), 0u);
     EXPECT_EQ(CountOf(log, "Quorvel Client Shutdown."), 1u);
+}
+
+// The client's signal semaphores are named after its process ID, so another
+// local user can make one of them first. Such a name is not taken over: the
+// client names it and its owner in one line and ends as on any failed
+// registration. A stale name of its own user, with a release still pending,
+// is replaced and delivers nothing.
+TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a semaphore to another user";
+    // It waits at its first question until the names are in place.
+    ChildProcess qrv3(qrvtest::BinPath("qrv3"), {"-config"}, Env());
+    ASSERT_TRUE(qrv3.WaitForOutput("User name [Tester]? ")) << qrv3.output();
+    char stale[64];
+    char foreign[64];
+    snprintf(stale, sizeof stale, "%016llX-SIGINT", static_cast<unsigned long long>(qrv3.pid()));
+    snprintf(foreign, sizeof foreign, "%016llX-SIGTERM", static_cast<unsigned long long>(qrv3.pid()));
+    // Removed however the test ends, so that a failure leaves nothing behind.
+    struct RemoveAtEnd {
+        const char* names[2];
+        ~RemoveAtEnd() {
+            for (const char* name : names) v3PlatformNamedSemaphoreRemove(name);
+        }
+    } remove_at_end{{stale, foreign}};
+    v3PlatformNamedSemaphore* left = v3PlatformNamedSemaphoreCreate(stale);
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(v3PlatformNamedSemaphoreRelease(left), 0);
+    v3PlatformNamedSemaphoreClose(left);
+    v3PlatformNamedSemaphore* theirs = v3PlatformNamedSemaphoreCreate(foreign);
+    ASSERT_NE(theirs, nullptr);
+    const std::string foreign_path = std::string("/dev/shm/sem.") + foreign;
+    ASSERT_EQ(chown(foreign_path.c_str(), kNobody, kNobody), 0);
+
+    qrv3.Write("\n\n\n\n\n\n");
+    EXPECT_EQ(qrv3.WaitExit(20000), 0) << qrv3.output();
+    const passwd* nobody = getpwuid(kNobody);
+    const std::string owner = nobody != nullptr ? std::string(nobody->pw_name) + " (uid 65534)" : "uid 65534";
+    const std::string line = "Signal semaphore " + foreign_path + " belongs to another user, " + owner + "\n";
+    const std::string console = qrv3.output();
+    EXPECT_EQ(CountOf(console, line), 1u) << console;
+    EXPECT_EQ(CountOf(console, "] " + line), 1u) << console;
+    EXPECT_NE(console.find("] Signal registration failed\n"), std::string::npos) << console;
+    EXPECT_EQ(console.find("Attempting to get work packet"), std::string::npos) << console;
+    EXPECT_TRUE(qrvtest::EndsWith(console, "\nQuorvel Client Shutdown.\n")) << console;
+    EXPECT_NE(ReadFileText("QRVlog.txt").find("] " + line.substr(0, line.size() - 1) + "\r\n"),
+              std::string::npos);
+
+    // Its own name is gone with it; the other user's is still there, theirs.
+    EXPECT_EQ(v3PlatformNamedSemaphoreOpen(stale), nullptr);
+    struct stat st {};
+    EXPECT_EQ(stat(foreign_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    v3PlatformNamedSemaphoreClose(theirs);
 }
 
 }  // namespace
