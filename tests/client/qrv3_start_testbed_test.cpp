@@ -10,7 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
-
+#include <map>
 #include <string>
 #include <vector>
 
@@ -18,6 +18,7 @@
 #include "client/qrv3_test_support.h"
 #include "common/temp_dir.h"
 #include "common/testbed.h"
+#include "queue/work_queue.h"
 #include "support/platform/semaphore.h"
 #include "support/time_value.h"
 #include "support/unprivileged.h"
@@ -205,6 +206,76 @@ TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
     EXPECT_EQ(stat(foreign_path.c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, kNobody);
     v3PlatformNamedSemaphoreClose(theirs);
+}
+
+// Each name in the working folder with its content ("<folder>" for one), the
+// registry store aside.
+std::map<std::string, std::string> FolderContents(const std::vector<std::string>& names) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : names) {
+        struct stat st {};
+        const bool folder = stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        contents[name] = folder ? "<folder>" : ReadFileText(name);
+    }
+    return contents;
+}
+
+// One client works in a folder at a time. While one holds it (here a client
+// waiting at its first configuration question), a second start in any mode
+// that would change the queue says so in one line naming the folder, ends
+// with code 1 and changes nothing there; showing the queue only reads and
+// still works. A holder killed outright leaves its lock file, but no lock.
+TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
+    // The registry names the folder, so that nothing else is said first.
+    qrvtest::WriteFileText("registry/HKCU.txt",
+                           "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
+    WorkQueue* queue = NewWorkQueue();
+    ASSERT_NE(queue, nullptr);
+    queue->entries[0].status = kSlotReady;
+    ASSERT_EQ(SaveQueue(queue), 0);
+    FreeWorkQueue(queue);
+
+    ChildProcess holder(qrvtest::BinPath("qrv3"), {"-config"}, Env());
+    ASSERT_TRUE(holder.WaitForOutput("User name [Tester]? ")) << holder.output();
+    const auto held = FolderContents(DirectoryEntries());
+    ASSERT_EQ(held.count("QRVlog.txt"), 1u);
+    ASSERT_EQ(held.count("queue.dat"), 1u);
+    const std::string refusal = "Another Quorvel client is already working in " + dir() + "; exiting.\n";
+    // -config announces itself while the arguments are read.
+    const std::string configuring = "Quorvel User Configuration\n\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } starts[] = {
+        {{}, refusal},
+        {{"-delete", "0"}, refusal},
+        {{"-send", "all"}, refusal},
+        {{"-send", "0"}, refusal},
+        {{"-config"}, configuring + refusal},
+        {{"-queueinfo", "-config"}, configuring + refusal},
+    };
+    for (const auto& start : starts) {
+        const std::vector<std::string>& args = start.args;
+        const std::string what = args.empty() ? "no arguments" : args[0] + " " + args.back();
+        ChildProcess second(qrvtest::BinPath("qrv3"), args, Env());
+        EXPECT_EQ(second.WaitExit(20000), 1) << what << "\n" << second.output();
+        EXPECT_EQ(second.output(), start.said) << what;
+        EXPECT_EQ(DirectoryEntries().size(), held.size()) << what;
+        EXPECT_TRUE(FolderContents(DirectoryEntries()) == held) << what;
+    }
+
+    ChildProcess info(qrvtest::BinPath("qrv3"), {"-queueinfo"}, Env());
+    EXPECT_EQ(info.WaitExit(), 0);
+    EXPECT_NE(info.output().find("00 *READY"), std::string::npos) << info.output();
+
+    holder.Signal(SIGKILL);
+    EXPECT_EQ(holder.WaitExit(), 128 + SIGKILL);
+    EXPECT_TRUE(qrvtest::FileExists("queue.lock"));
+    ChildProcess next(qrvtest::BinPath("qrv3"), {"-delete", "0"}, Env());
+    EXPECT_EQ(next.WaitExit(), 0) << next.output();
+    EXPECT_NE(next.output().find("Deleting work unit #0 from work queue...\n"), std::string::npos)
+        << next.output();
+    EXPECT_EQ(ReadFileText("queue.dat").substr(8, 4), std::string(4, '\0'));
 }
 
 }  // namespace
