@@ -10,6 +10,10 @@ void ClientThread(void* arg) {
     auto* state = static_cast<ClientState*>(arg);
     if (v3SignalRegister(kSignalTerminate, ShutdownHandler) != 0 ||
         v3SignalRegister(kSignalInterrupt, ShutdownHandler) != 0) {
+        // A name of ours that another user made first is named with its
+        // owner at every level: the client cannot run until it is gone.
+        char refusal[512];
+        if (v3SignalRegisterRefusal(refusal, sizeof refusal) == 0) LogPrint("%s\n", refusal);
         if (LogLevelOn(3)) LogPrint("Signal registration failed\n");
         // The self-interrupt would find no handler of signal 2 to run (its
         // registration is what failed) and end the process without the

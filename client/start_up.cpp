@@ -16,6 +16,7 @@
 #include "support/exit.h"
 #include "support/file.h"
 #include "support/format.h"
+#include "support/platform/folder_lock.h"
 #include "support/signals.h"
 #include "support/sleep.h"
 #include "support/thread.h"
@@ -23,6 +24,8 @@
 namespace {
 
 constexpr uint32_t kConsoleEdition = 2;
+// A second client in a folder that another one works in ends with this code.
+constexpr int kFolderTakenExitCode = 1;
 
 void WriteArgumentLine(const ClientState* state) {
     if (state->argument_count <= 1) return;
@@ -31,10 +34,28 @@ void WriteArgumentLine(const ClientState* state) {
     LogWrite("\n\n");
 }
 
+// Only one client works in a folder at a time: two would run cores on the
+// same unit, overwrite each other's work data and return the same result
+// twice. The lock is taken before the log is opened, since opening the log
+// already rotates or creates log files; a refused client ends touching
+// nothing. Showing the queue only reads, so it needs no lock; a -queueinfo
+// that has to configure first takes it then, as it goes on to work.
+void TakeFolderLock(const ClientState* state) {
+    if (state->run_mode == MODE_QUEUEINFO) return;
+    // Where the lock file cannot even be made (a read-only folder), no second
+    // client can change anything there either.
+    if (PlatformFolderLockTake("queue.lock") != FolderLockResult::kTaken) return;
+    char folder[4096];
+    if (PlatformCurrentDirectory(folder, sizeof folder) != 0) v3StringPrint(folder, sizeof folder, ".");
+    v3Print("Another Quorvel client is already working in %s; exiting.\n", folder);
+    v3Exit(kFolderTakenExitCode);
+}
+
 void LoadOrConfigure(ClientState* state) {
     if (LoadSettings() != 0) {
-        WriteDefaultSettings();
         state->run_mode = MODE_CONFIG;
+        TakeFolderLock(state);
+        WriteDefaultSettings();
     }
     // The run mode stays MODE_CONFIG afterwards; the client thread treats it
     // like MODE_NORMAL.
@@ -97,6 +118,7 @@ int StartUp(ClientState* state) {
     if (!state->local && SetWorkingDirectory() != 0) {
         v3Print("No directory settings found in registry. Using current directory...\n");
     }
+    TakeFolderLock(state);
     OpenLog(&state->log_fallback);
     PrintBanner(state->edition_code);
     WriteArgumentLine(state);
@@ -110,10 +132,18 @@ int StartUp(ClientState* state) {
 }
 
 void ClientMain(int argument_count, char** argument_list) {
+    LogSetConsoleEcho(true);
+    // The handlers are in place before the dispatcher takes the first signal:
+    // a terminate signal during the questions, the benchmark or the key wait
+    // must end the client through the shutdown handler, as an interrupt
+    // does, not by the system's default with no shutdown line. The client
+    // thread registers them again together with the signal semaphores.
+    v3ConsoleHandlerRegister(ConsoleEventHandler);
+    v3SignalHandlerInstall(kSignalTerminate, ShutdownHandler);
+    v3SignalHandlerInstall(kSignalInterrupt, ShutdownHandler);
     // Signals are taken over before any thread exists, so that every thread
     // inherits the mask and none is ended by Ctrl-C behind the handler's back.
     v3SignalDispatchStart();
-    LogSetConsoleEcho(true);
 
     ClientState* state = &gClientState;
     state->argument_count = argument_count;
@@ -121,7 +151,6 @@ void ClientMain(int argument_count, char** argument_list) {
     state->program_name =
         ProgramNameFromArgument(argument_count > 0 ? argument_list[0] : nullptr);
     state->run_mode = MODE_NORMAL;
-    v3ConsoleHandlerRegister(ConsoleEventHandler);
     state->local = 0;
     state->edition_code = kConsoleEdition;
     if (ParseArguments(argument_count, argument_list, state) != 0) RefuseCommandLine(state);

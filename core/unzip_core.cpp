@@ -46,6 +46,8 @@ private:
     bool started_ = false;
 };
 
+UnzipCoreVerifiedHook g_verified_hook = nullptr;
+
 // Reads the compressed data length L from the bundle header. The bundle was
 // verified just before, so L lies within the file.
 int ReadDataLength(v3File* bundle, uint64_t* length) {
@@ -94,21 +96,30 @@ int WriteCore(v3File* core, v3Buffer* output, uint8_t* piece) {
 
 }  // namespace
 
+void UnzipCoreSetVerifiedHook(UnzipCoreVerifiedHook hook) {
+    g_verified_hook = hook;
+}
+
 int UnzipCore(const char* bundle_name, const char* core_file_name, uint64_t output_limit) {
     if (LogLevelOn(3)) LogPrint("Verifying core %s...\n", bundle_name);
-    if (VerifyCoreBundle(bundle_name) != 0) {
+    // One open file for both steps: opened again by name for unpacking, a
+    // bundle renamed over the verified one in between would be unpacked and
+    // run with no valid signature.
+    ScopedFile bundle;
+    const bool opened = v3FileOpen(bundle.get(), bundle_name, kFileModeRead) == 0;
+    if (!opened && LogLevelOn(3)) LogPrint("Error opening compressed core file\n");
+    if (!opened || VerifyCoreBundleFile(bundle.get()) != 0) {
         if (LogLevelOn(3)) LogPrint("Failed to verify core\n");
         return -1;
     }
+    if (g_verified_hook != nullptr) g_verified_hook(bundle_name);
     if (LogLevelOn(3)) {
         LogPrint("\n");
         LogPrint("Trying to unzip core %s\n", core_file_name);
     }
 
-    ScopedFile bundle;
     uint64_t data_length = 0;
-    if (v3FileOpen(bundle.get(), bundle_name, kFileModeRead) != 0 ||
-        ReadDataLength(bundle.get(), &data_length) != 0) {
+    if (ReadDataLength(bundle.get(), &data_length) != 0) {
         if (LogLevelOn(3)) LogPrint("- Couldn't open file %s \n", bundle_name);
         return -1;
     }

@@ -53,18 +53,14 @@ BundleDate MakeBundleDate(int64_t seconds) {
                       static_cast<long>(cal.year), cal.hour, cal.minute, cal.second};
 }
 
-// Reads the header, hashes the compressed core and reads the signature block
-// into *block_out (S bytes of it used). Prints its own refusals.
-int ReadBundle(const char* bundle_name, uint8_t digest[kBundleDigestSize],
+// Reads the header from the start of the open bundle, hashes the compressed
+// core and reads the signature block into *block_out (S bytes of it used).
+// Prints its own refusals.
+int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
                std::unique_ptr<uint8_t[]>* block_out, uint64_t* block_length) {
-    ScopedFile file;
-    if (v3FileOpen(file.get(), bundle_name, kFileModeRead) != 0) {
-        if (LogLevelOn(3)) LogPrint("Error opening compressed core file\n");
-        return -1;
-    }
     uint8_t header[kBundleHeaderSize];
     uint64_t got = 0;
-    if (v3FileRead(header, &got, file.get(), kBundleHeaderSize) != 0 ||
+    if (v3FileSeek(file, 0) != 0 || v3FileRead(header, &got, file, kBundleHeaderSize) != 0 ||
         got != kBundleHeaderSize) {
         if (LogLevelOn(3)) LogPrint("Could not read compressed core for verification.\n");
         return -1;
@@ -79,7 +75,7 @@ int ReadBundle(const char* bundle_name, uint8_t digest[kBundleDigestSize],
         if (LogLevelOn(3)) LogPrint("Bad file format for downloaded core bundle.\n");
         return -1;
     }
-    if (HashCompressedCore(file.get(), data_length, digest) != 0) {
+    if (HashCompressedCore(file, data_length, digest) != 0) {
         if (LogLevelOn(3)) LogPrint("Hash error whilst verifying compressed core.\n");
         return -1;
     }
@@ -97,11 +93,10 @@ int ReadBundle(const char* bundle_name, uint8_t digest[kBundleDigestSize],
         return -1;
     }
     got = 0;
-    if (v3FileRead(block.get(), &got, file.get(), sig_length) != 0 || got != sig_length) {
+    if (v3FileRead(block.get(), &got, file, sig_length) != 0 || got != sig_length) {
         if (LogLevelOn(3)) LogPrint("Error reading signature from downloaded core file.\n");
         return -1;
     }
-    v3FileClose(file.get());
     *block_out = std::move(block);
     *block_length = sig_length;
     return 0;
@@ -110,10 +105,19 @@ int ReadBundle(const char* bundle_name, uint8_t digest[kBundleDigestSize],
 }  // namespace
 
 int VerifyCoreBundle(const char* bundle_name) {
+    ScopedFile file;
+    if (v3FileOpen(file.get(), bundle_name, kFileModeRead) != 0) {
+        if (LogLevelOn(3)) LogPrint("Error opening compressed core file\n");
+        return -1;
+    }
+    return VerifyCoreBundleFile(file.get());
+}
+
+int VerifyCoreBundleFile(v3File* bundle) {
     uint8_t digest[kBundleDigestSize];
     std::unique_ptr<uint8_t[]> block_bytes;
     uint64_t block_length = 0;
-    if (ReadBundle(bundle_name, digest, &block_bytes, &block_length) != 0) return -1;
+    if (ReadBundle(bundle, digest, &block_bytes, &block_length) != 0) return -1;
 
     SignatureBlock block;
     if (DecodeSignatureBlock(&block, block_bytes.get(), block_length) != 0) {

@@ -20,6 +20,7 @@ using ConsoleHandler = int (*)(uint32_t);
 constexpr uint32_t kWatcherStack = 4096;     // raised by v3ThreadStart as the platform needs
 constexpr uint32_t kDispatcherStack = 4096;
 constexpr uint64_t kNameSize = 128;
+constexpr uint64_t kRefusalSize = 512;
 
 // Semaphore slot 0 is "-SIGINT" and delivers 15; slot 1 is "-SIGTERM" and
 // delivers 2. The crossing is the contract with the cores.
@@ -37,7 +38,13 @@ struct SignalState {
     bool watching[2] = {false, false};
     bool exit_hook_set = false;
     char names[2][kNameSize] = {};
+    // Why the last registration failed, when another user owns one of the
+    // names; "" otherwise. Guarded by register_guard.
+    char refusal[kRefusalSize] = {};
     std::atomic<bool> names_made{false};
+    // Per slot: the semaphore under that name is ours. Only those names are
+    // removed at the end; one another user made stays theirs.
+    std::atomic<bool> created[2] = {false, false};
     std::atomic<bool> names_removed{false};
 
     std::atomic<SignalHandler> interrupt_handler{nullptr};
@@ -87,10 +94,27 @@ void RemoveAtProcessEnd() {
     v3SignalRemoveSemaphores();
 }
 
+// A name made from our process ID that another user owns keeps the client
+// from taking signals; the user who made it is named, so that the cause can
+// be found. Holds the register guard.
+void NoteForeignOwner(SignalState& st, const char* name) {
+    v3PlatformSemaphoreOwner owner{};
+    if (v3PlatformNamedSemaphoreForeignOwner(name, &owner) != 1) return;
+    if (owner.user[0] != '\0') {
+        v3StringPrint(st.refusal, kRefusalSize,
+                      "Signal semaphore %s belongs to another user, %s (uid %u)", owner.path,
+                      owner.user, owner.uid);
+    } else {
+        v3StringPrint(st.refusal, kRefusalSize,
+                      "Signal semaphore %s belongs to another user, uid %u", owner.path, owner.uid);
+    }
+}
+
 // Creates whatever of the semaphores and watchers is still missing, so that
 // a failed first registration can be completed by a later one. Holds the
 // register guard.
 int EnsureRegisteredLocked(SignalState& st) {
+    st.refusal[0] = '\0';
     uint64_t pid = v3ProcessID();
     if (pid == 0) return -1;
     if (!st.names_made.load()) {
@@ -100,8 +124,12 @@ int EnsureRegisteredLocked(SignalState& st) {
     for (int slot = 0; slot < 2; ++slot) {
         if (st.semaphores[slot] != nullptr) continue;
         st.semaphores[slot] = v3PlatformNamedSemaphoreCreate(st.names[slot]);
-        if (st.semaphores[slot] == nullptr) return -1;
+        if (st.semaphores[slot] == nullptr) {
+            NoteForeignOwner(st, st.names[slot]);
+            return -1;
+        }
         st.names_made.store(true);
+        st.created[slot].store(true);
         if (!st.exit_hook_set) st.exit_hook_set = std::atexit(RemoveAtProcessEnd) == 0;
     }
     for (int slot = 0; slot < 2; ++slot) {
@@ -134,6 +162,19 @@ int v3SignalRegister(int sig, void (*handler)(int)) {
         std::lock_guard<std::mutex> hold(st.register_guard);
         if (EnsureRegisteredLocked(st) != 0) return -1;
     }
+    return v3SignalHandlerInstall(sig, handler);
+}
+
+int v3SignalRegisterRefusal(char* out, uint64_t size) {
+    if (out == nullptr || size == 0) return -1;
+    SignalState& st = State();
+    std::lock_guard<std::mutex> hold(st.register_guard);
+    v3StringPrint(out, size, "%s", st.refusal);
+    return st.refusal[0] == '\0' ? -1 : 0;
+}
+
+int v3SignalHandlerInstall(int sig, void (*handler)(int)) {
+    SignalState& st = State();
     if (sig == kSignalInterrupt) {
         st.interrupt_handler.store(handler);
     } else if (sig == kSignalTerminate) {
@@ -195,6 +236,7 @@ void v3SignalRemoveSemaphores() {
     // Only the names go: the watchers keep their handles until the process
     // is gone.
     if (!st.names_made.load() || st.names_removed.exchange(true)) return;
-    v3PlatformNamedSemaphoreRemove(st.names[0]);
-    v3PlatformNamedSemaphoreRemove(st.names[1]);
+    for (int slot = 0; slot < 2; ++slot) {
+        if (st.created[slot].load()) v3PlatformNamedSemaphoreRemove(st.names[slot]);
+    }
 }

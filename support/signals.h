@@ -33,6 +33,20 @@ inline constexpr uint32_t kConsoleLogoff = 5;
 // not be made). Safe to call from several threads.
 int v3SignalRegister(int sig, void (*handler)(int));
 
+// After a v3SignalRegister that failed because another user owns the name of
+// one of the process's signal semaphores: that reason, naming the semaphore
+// and its owner, as one line without a line feed into out (size bytes), and
+// 0. -1 with out empty when that was not why it failed.
+int v3SignalRegisterRefusal(char* out, uint64_t size);
+
+// Installs handler for signal 2 or 15 without making the semaphores: signals
+// from the operating system, and those the process sends itself, reach it at
+// once, while other processes can reach it only after v3SignalRegister. The
+// client installs its shutdown handler this way before anything else, so
+// that a terminate signal during start-up ends it as an interrupt would,
+// not by the system's default. 0, or -1 for another signal number.
+int v3SignalHandlerInstall(int sig, void (*handler)(int));
+
 // Sends sig to process pid.
 //   0      probe: 0 when the process is alive, -1 when it is not (or pid is
 //          not a valid process ID).

@@ -1,8 +1,10 @@
 #include "support/platform/semaphore.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <semaphore.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -30,6 +32,30 @@ bool SystemName(const char* name, char (&out)[256]) {
     if (name == nullptr || name[0] == '\0') return false;
     int n = std::snprintf(out, sizeof out, "/%s", name);
     return n > 0 && static_cast<size_t>(n) < sizeof out;
+}
+
+// Where the C library keeps a named semaphore: "/name" is the file
+// "sem.name" in the shared-memory folder.
+bool ShmPath(const char* sys, char (&out)[256]) {
+    int n = std::snprintf(out, sizeof out, "/dev/shm/sem.%s", sys + 1);
+    return n > 0 && static_cast<size_t>(n) < sizeof out;
+}
+
+// True when the semaphore called sys exists and this process's user owns it.
+bool OwnedByUs(const char* sys) {
+    char path[256];
+    struct stat st;
+    return ShmPath(sys, path) && lstat(path, &st) == 0 && st.st_uid == geteuid();
+}
+
+void UserName(uid_t uid, char* out, size_t size) {
+    out[0] = '\0';
+    char buf[4096];  // a longer entry leaves the name unknown, and the uid tells
+    struct passwd entry;
+    struct passwd* found = nullptr;
+    if (getpwuid_r(uid, &entry, buf, sizeof buf, &found) != 0 || found == nullptr) return;
+    int n = std::snprintf(out, size, "%s", found->pw_name);
+    if (n < 0 || static_cast<size_t>(n) >= size) out[0] = '\0';
 }
 
 int WaitRetrying(sem_t* sem) {
@@ -76,11 +102,17 @@ void v3PlatformSemaphoreDestroy(v3PlatformSemaphore* s) {
 v3PlatformNamedSemaphore* v3PlatformNamedSemaphoreCreate(const char* name) {
     char sys[256];
     if (!SystemName(name, sys)) return nullptr;
-    // A semaphore of this name can only be stale: the name is made from our
-    // own process ID, so its owner was an earlier process with the same ID
-    // that ended without removing it. A pending release there is not ours.
-    sem_unlink(sys);
     sem_t* sem = sem_open(sys, O_CREAT | O_EXCL, kNamedMode, 0);
+    // A semaphore of this name that our own user left is stale: the name is
+    // made from our process ID, so it was an earlier process with the same ID
+    // that ended without removing it, and a pending release there is not
+    // ours. One of another user's is not removed, not even by root: it may be
+    // that user's live process's (another PID namespace), and the user who
+    // planted it is to be named, not silently worked around.
+    if (sem == SEM_FAILED && errno == EEXIST && OwnedByUs(sys)) {
+        sem_unlink(sys);
+        sem = sem_open(sys, O_CREAT | O_EXCL, kNamedMode, 0);
+    }
     if (sem == SEM_FAILED) return nullptr;
     auto* h = new (std::nothrow) v3PlatformNamedSemaphore{sem};
     if (h == nullptr) {
@@ -128,4 +160,15 @@ int v3PlatformNamedSemaphoreRemove(const char* name) {
     char sys[256];
     if (!SystemName(name, sys)) return -1;
     return sem_unlink(sys) == 0 ? 0 : -1;
+}
+
+int v3PlatformNamedSemaphoreForeignOwner(const char* name, v3PlatformSemaphoreOwner* owner) {
+    char sys[256];
+    if (owner == nullptr || !SystemName(name, sys) || !ShmPath(sys, owner->path)) return -1;
+    struct stat st;
+    if (lstat(owner->path, &st) != 0) return errno == ENOENT ? 0 : -1;
+    if (st.st_uid == geteuid()) return 0;
+    owner->uid = static_cast<uint32_t>(st.st_uid);
+    UserName(st.st_uid, owner->user, sizeof owner->user);
+    return 1;
 }

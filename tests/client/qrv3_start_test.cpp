@@ -1,6 +1,9 @@
 // End-to-end: the real qrv3 binary started in a fresh directory, in the runs
 // that end before any work is fetched. Starts that go on to fetch work are in
 // qrv3_start_testbed_test.cpp, inside a private network namespace.
+#include <signal.h>
+
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -72,6 +75,38 @@ TEST_F(Qrv3StartTest, BadArgumentWithoutConsoleInputStillEnds) {
     EXPECT_NE(qrv3.output().find("Press any key to exit.\n\nQuorvel Client Shutdown.\n"),
               std::string::npos);
     EXPECT_FALSE(FileExists("QRVlog.txt"));
+}
+
+// Signal 15 from the system while the client still starts up ends it as
+// signal 2 would: through the shutdown handler, with its line and code 0,
+// not by the system's default (code 143, no line).
+TEST_F(Qrv3StartTest, TerminateDuringStartUpShutsDownLikeAnInterrupt) {
+    struct Case {
+        std::vector<std::string> args;
+        bool first_start;
+        std::string waiting_at;
+    };
+    const std::vector<Case> cases = {
+        {{"-Config"}, false, "Press any key to exit.\n"},
+        {{}, true, "User name [Anonymous]? "},
+    };
+    for (const Case& c : cases) {
+        for (int sig : {SIGTERM, SIGINT}) {
+            std::remove("QRVlog.txt");
+            if (c.first_start) RemoveSettings();
+            ChildProcess qrv3(qrvtest::BinPath("qrv3"), c.args, Env());
+            ASSERT_TRUE(qrv3.WaitForOutput(c.waiting_at)) << qrv3.output();
+            qrv3.Signal(sig);
+            const std::string what = c.waiting_at + " / signal " + std::to_string(sig);
+            EXPECT_EQ(qrv3.WaitExit(), 0) << what;
+            EXPECT_TRUE(qrvtest::EndsWith(qrv3.output(), c.waiting_at + "\nQuorvel Client Shutdown.\n"))
+                << what << "\n" << qrv3.output();
+            if (c.first_start) {
+                EXPECT_TRUE(qrvtest::EndsWith(ReadFileText("QRVlog.txt"), "\r\nQuorvel Client Shutdown.\r\n"))
+                    << what;
+            }
+        }
+    }
 }
 
 TEST_F(Qrv3StartTest, QueueInfoSkipsTheBenchmark) {

@@ -3,10 +3,14 @@
 // ctest runs this file inside a private network namespace, where the fetch
 // finds nothing listening, and the client waits and retries until the test
 // ends it.
+#include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -14,12 +18,16 @@
 #include "client/qrv3_test_support.h"
 #include "common/temp_dir.h"
 #include "common/testbed.h"
+#include "queue/work_queue.h"
+#include "support/platform/semaphore.h"
 #include "support/time_value.h"
+#include "support/unprivileged.h"
 
 namespace {
 
 using qrvtest::ChildProcess;
 using qrvtest::CountOf;
+using qrvtest::kNobody;
 using qrvtest::ReadFileText;
 
 class Qrv3StartTest : public qrvtest::Qrv3Test {
@@ -146,6 +154,128 @@ TEST_F(Qrv3StartTest, SecondClientInTheSameDirectoryLogsIntoTheFallback) {
     EXPECT_EQ(CountOf(log, "--- Opening Log file"), 1u);
     EXPECT_EQ(CountOf(log, "CURRENT QUEUE"), 0u);
     EXPECT_EQ(CountOf(log, "Quorvel Client Shutdown."), 1u);
+}
+
+// The client's signal semaphores are named after its process ID, so another
+// local user can make one of them first. Such a name is not taken over: the
+// client names it and its owner in one line and ends as on any failed
+// registration. A stale name of its own user, with a release still pending,
+// is replaced and delivers nothing.
+TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a semaphore to another user";
+    // It waits at its first question until the names are in place.
+    ChildProcess qrv3(qrvtest::BinPath("qrv3"), {"-config"}, Env());
+    ASSERT_TRUE(qrv3.WaitForOutput("User name [Tester]? ")) << qrv3.output();
+    char stale[64];
+    char foreign[64];
+    snprintf(stale, sizeof stale, "%016llX-SIGINT", static_cast<unsigned long long>(qrv3.pid()));
+    snprintf(foreign, sizeof foreign, "%016llX-SIGTERM", static_cast<unsigned long long>(qrv3.pid()));
+    // Removed however the test ends, so that a failure leaves nothing behind.
+    struct RemoveAtEnd {
+        const char* names[2];
+        ~RemoveAtEnd() {
+            for (const char* name : names) v3PlatformNamedSemaphoreRemove(name);
+        }
+    } remove_at_end{{stale, foreign}};
+    v3PlatformNamedSemaphore* left = v3PlatformNamedSemaphoreCreate(stale);
+    ASSERT_NE(left, nullptr);
+    EXPECT_EQ(v3PlatformNamedSemaphoreRelease(left), 0);
+    v3PlatformNamedSemaphoreClose(left);
+    v3PlatformNamedSemaphore* theirs = v3PlatformNamedSemaphoreCreate(foreign);
+    ASSERT_NE(theirs, nullptr);
+    const std::string foreign_path = std::string("/dev/shm/sem.") + foreign;
+    ASSERT_EQ(chown(foreign_path.c_str(), kNobody, kNobody), 0);
+
+    qrv3.Write("\n\n\n\n\n\n");
+    EXPECT_EQ(qrv3.WaitExit(20000), 0) << qrv3.output();
+    const passwd* nobody = getpwuid(kNobody);
+    const std::string owner = nobody != nullptr ? std::string(nobody->pw_name) + " (uid 65534)" : "uid 65534";
+    const std::string line = "Signal semaphore " + foreign_path + " belongs to another user, " + owner + "\n";
+    const std::string console = qrv3.output();
+    EXPECT_EQ(CountOf(console, line), 1u) << console;
+    EXPECT_EQ(CountOf(console, "] " + line), 1u) << console;
+    EXPECT_NE(console.find("] Signal registration failed\n"), std::string::npos) << console;
+    EXPECT_EQ(console.find("Attempting to get work packet"), std::string::npos) << console;
+    EXPECT_TRUE(qrvtest::EndsWith(console, "\nQuorvel Client Shutdown.\n")) << console;
+    EXPECT_NE(ReadFileText("QRVlog.txt").find("] " + line.substr(0, line.size() - 1) + "\r\n"),
+              std::string::npos);
+
+    // Its own name is gone with it; the other user's is still there, theirs.
+    EXPECT_EQ(v3PlatformNamedSemaphoreOpen(stale), nullptr);
+    struct stat st {};
+    EXPECT_EQ(stat(foreign_path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, kNobody);
+    v3PlatformNamedSemaphoreClose(theirs);
+}
+
+// Each name in the working folder with its content ("<folder>" for one), the
+// registry store aside.
+std::map<std::string, std::string> FolderContents(const std::vector<std::string>& names) {
+    std::map<std::string, std::string> contents;
+    for (const std::string& name : names) {
+        struct stat st {};
+        const bool folder = stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+        contents[name] = folder ? "<folder>" : ReadFileText(name);
+    }
+    return contents;
+}
+
+// One client works in a folder at a time. While one holds it (here a client
+// waiting at its first configuration question), a second start in any mode
+// that would change the queue says so in one line naming the folder, ends
+// with code 1 and changes nothing there; showing the queue only reads and
+// still works. A holder killed outright leaves its lock file, but no lock.
+TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
+    // The registry names the folder, so that nothing else is said first.
+    qrvtest::WriteFileText("registry/HKCU.txt",
+                           "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
+    WorkQueue* queue = NewWorkQueue();
+    ASSERT_NE(queue, nullptr);
+    queue->entries[0].status = kSlotReady;
+    ASSERT_EQ(SaveQueue(queue), 0);
+    FreeWorkQueue(queue);
+
+    ChildProcess holder(qrvtest::BinPath("qrv3"), {"-config"}, Env());
+    ASSERT_TRUE(holder.WaitForOutput("User name [Tester]? ")) << holder.output();
+    const auto held = FolderContents(DirectoryEntries());
+    ASSERT_EQ(held.count("QRVlog.txt"), 1u);
+    ASSERT_EQ(held.count("queue.dat"), 1u);
+    const std::string refusal = "Another Quorvel client is already working in " + dir() + "; exiting.\n";
+    // -config announces itself while the arguments are read.
+    const std::string configuring = "Quorvel User Configuration\n\n";
+    const struct {
+        std::vector<std::string> args;
+        std::string said;
+    } starts[] = {
+        {{}, refusal},
+        {{"-delete", "0"}, refusal},
+        {{"-send", "all"}, refusal},
+        {{"-send", "0"}, refusal},
+        {{"-config"}, configuring + refusal},
+        {{"-queueinfo", "-config"}, configuring + refusal},
+    };
+    for (const auto& start : starts) {
+        const std::vector<std::string>& args = start.args;
+        const std::string what = args.empty() ? "no arguments" : args[0] + " " + args.back();
+        ChildProcess second(qrvtest::BinPath("qrv3"), args, Env());
+        EXPECT_EQ(second.WaitExit(20000), 1) << what << "\n" << second.output();
+        EXPECT_EQ(second.output(), start.said) << what;
+        EXPECT_EQ(DirectoryEntries().size(), held.size()) << what;
+        EXPECT_TRUE(FolderContents(DirectoryEntries()) == held) << what;
+    }
+
+    ChildProcess info(qrvtest::BinPath("qrv3"), {"-queueinfo"}, Env());
+    EXPECT_EQ(info.WaitExit(), 0);
+    EXPECT_NE(info.output().find("00 *READY"), std::string::npos) << info.output();
+
+    holder.Signal(SIGKILL);
+    EXPECT_EQ(holder.WaitExit(), 128 + SIGKILL);
+    EXPECT_TRUE(qrvtest::FileExists("queue.lock"));
+    ChildProcess next(qrvtest::BinPath("qrv3"), {"-delete", "0"}, Env());
+    EXPECT_EQ(next.WaitExit(), 0) << next.output();
+    EXPECT_NE(next.output().find("Deleting work unit #0 from work queue...\n"), std::string::npos)
+        << next.output();
+    EXPECT_EQ(ReadFileText("queue.dat").substr(8, 4), std::string(4, '\0'));
 }
 
 }  // namespace

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "core/bundle_maker.h"
+#include "core/verify_core_bundle.h"
 #include "support/bzip2_codec.h"
 
 namespace {
@@ -115,6 +117,31 @@ TEST_F(UnzipCoreTest, OutputBeyondTheLimitIsRefused) {
     EXPECT_NE(log.find("UnzipCore: Couldn't v3Decompress\n"), std::string::npos) << log;
     EXPECT_EQ(0, Unzip(&log, core.size())) << log;
     EXPECT_EQ(core, ReadFileText("QrvCore_78.exe"));
+}
+
+// A bundle renamed over the verified one between the check and the
+// unpacking (another download, or someone with access to the folder) must
+// not be what is unpacked: its signature was never checked.
+TEST_F(UnzipCoreTest, ABundleReplacedAfterVerificationIsNotWhatIsUnpacked) {
+    WriteFileText("core.exe", MakeCoreBytes(40000, 12));
+    ASSERT_EQ(0, PackBundle("core.exe", "Core_78.qrv"));
+    // Well formed and decompressible, but signed after the key expired.
+    WriteFileText("forged.exe", "#!/bin/sh\nexit 100\n" + MakeCoreBytes(40000, 13));
+    ASSERT_EQ(0, PackBundle("forged.exe", "forged.qrv",
+                            "--signing-time " + std::to_string(kDemoKeyExpiry + 1)));
+    UnzipCoreSetVerifiedHook([](const char* bundle) {
+        ASSERT_EQ(0, std::rename("forged.qrv", bundle));
+    });
+    std::string log;
+    const int rc = Unzip(&log);
+    UnzipCoreSetVerifiedHook(nullptr);
+    EXPECT_FALSE(FileExists("forged.qrv")) << "the hook did not run";
+    EXPECT_EQ(0, rc) << log;
+    const std::string unpacked = ReadFileText("QrvCore_78.exe");
+    EXPECT_TRUE(unpacked != ReadFileText("forged.exe")) << "the unverified bundle was unpacked";
+    EXPECT_TRUE(unpacked == ReadFileText("core.exe")) << unpacked.size() << " bytes unpacked";
+    // What now lies under the bundle's name would not have passed.
+    CaptureLog([] { EXPECT_EQ(-1, VerifyCoreBundle("Core_78.qrv")); });
 }
 
 TEST_F(UnzipCoreTest, ALinkInThePlaceOfTheCoreIsReplacedNotWrittenThrough) {

@@ -347,10 +347,13 @@ TEST_F(ClientOnFullDiskTest, StartOnAFullDisk) {
             // at the default level the client ends without saying why.
             EXPECT_NE(out.find("Fatal: Could not save work queue to disk\n"), std::string::npos) << out;
         }
-        // Only the empty log and the work folder were added.
+        // Only the empty log, the empty folder lock and the work folder were
+        // added.
         auto after = qrvfault::Snapshot(disk_path_);
         EXPECT_EQ(after["QRVlog.txt"], "");
+        EXPECT_EQ(after["queue.lock"], "");
         after.erase("QRVlog.txt");
+        after.erase("queue.lock");
         after.erase("work/");
         EXPECT_EQ(after, before) << qrvfault::Differences(before, after);
     }

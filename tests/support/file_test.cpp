@@ -1,6 +1,7 @@
 #include "support/file.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "common/temp_dir.h"
+#include "support/platform/folder_lock.h"
 #include "support/unprivileged.h"
 
 namespace {
@@ -306,6 +308,50 @@ TEST_F(FileTest, LockOfAnotherProcessEndsWithIt) {
     EXPECT_EQ(v3FileOpen(&f, "shared.txt", 4), kFileOk);
     v3FileClose(&f);
     for (int fd : {ready[0], ready[1], release[0], release[1]}) close(fd);
+}
+
+// The working folder's lock is its process's for as long as that lives, and
+// no program it runs (a core) keeps it: a core still running after its
+// client was killed must not lock the next client out of the folder.
+TEST_F(FileTest, FolderLockLastsWithItsProcessButNotIntoAProgramItRuns) {
+    int ready[2];
+    int go[2];
+    ASSERT_EQ(pipe2(ready, O_CLOEXEC), 0);
+    ASSERT_EQ(pipe(go), 0);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const bool held = PlatformFolderLockTake("queue.lock") == FolderLockResult::kHeld &&
+                          PlatformFolderLockTake("queue.lock") == FolderLockResult::kHeld;
+        char ok = held ? 'y' : 'n';
+        (void)!write(ready[1], &ok, 1);
+        char c;
+        (void)!read(go[0], &c, 1);
+        // The write end of ready closes here, which tells that the exec
+        // happened; the process lives on as the program.
+        execl("/bin/sleep", "sleep", "10", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(ready[1]);
+    char ok = 0;
+    ASSERT_EQ(read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, 'y');
+    EXPECT_FALSE(ForeignLock("queue.lock").locked());
+    EXPECT_EQ(PlatformFolderLockTake("queue.lock"), FolderLockResult::kTaken);
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    EXPECT_EQ(read(ready[0], &ok, 1), 0);
+    // The exec closes the descriptors one after the other: the lock's may go
+    // a moment after the pipe's.
+    FolderLockResult now = FolderLockResult::kTaken;
+    for (int ms = 0; ms < 2000 && now == FolderLockResult::kTaken; ++ms) {
+        now = PlatformFolderLockTake("queue.lock");
+        if (now == FolderLockResult::kTaken) usleep(1000);
+    }
+    EXPECT_EQ(now, FolderLockResult::kHeld);
+    EXPECT_EQ(kill(pid, 0), 0) << "the program ended, so this tells nothing";
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    for (int fd : {ready[0], go[0], go[1]}) close(fd);
 }
 
 TEST_F(FileTest, DescriptorsAreCloseOnExecAndScopedFilesClose) {

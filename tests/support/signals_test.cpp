@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,7 @@
 #include "support/format.h"
 #include "support/platform/semaphore.h"
 #include "support/process.h"
+#include "support/unprivileged.h"
 #include "tests/common/temp_dir.h"
 
 extern char** environ;
@@ -310,8 +313,47 @@ TEST(NamedSemaphore, CreationReplacesAStaleOne) {
     ASSERT_NE(fresh, nullptr);
     EXPECT_EQ(v3PlatformNamedSemaphoreTryWait(fresh), -1);
     v3PlatformNamedSemaphoreClose(fresh);
+    v3PlatformSemaphoreOwner owner{};
+    EXPECT_EQ(v3PlatformNamedSemaphoreForeignOwner(name.c_str(), &owner), 0);
     EXPECT_EQ(v3PlatformNamedSemaphoreRemove(name.c_str()), 0);
     EXPECT_EQ(v3PlatformNamedSemaphoreOpen(name.c_str()), nullptr);
+    EXPECT_EQ(v3PlatformNamedSemaphoreForeignOwner(name.c_str(), &owner), 0);
+}
+
+// Another local user can make one of our names first. Removing it would take
+// away what may be that user's live semaphore; it is refused, and its owner
+// can be named.
+TEST(NamedSemaphore, OneOfAnotherUserIsNeitherReplacedNorUsed) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can give a semaphore to another user";
+    std::string name = Name(0xFFFFFFFE00000000ull | v3ProcessID(), "%016Y-foreign-test");
+    // Removed however the test ends, so that a failure leaves nothing behind.
+    struct RemoveAtEnd {
+        const std::string& name;
+        ~RemoveAtEnd() { v3PlatformNamedSemaphoreRemove(name.c_str()); }
+    } remove_at_end{name};
+    v3PlatformNamedSemaphore* theirs = v3PlatformNamedSemaphoreCreate(name.c_str());
+    ASSERT_NE(theirs, nullptr);
+    const std::string path = "/dev/shm/sem." + name;
+    ASSERT_EQ(chown(path.c_str(), qrvtest::kNobody, qrvtest::kNobody), 0);
+
+    EXPECT_EQ(v3PlatformNamedSemaphoreCreate(name.c_str()), nullptr);
+    v3PlatformSemaphoreOwner owner{};
+    ASSERT_EQ(v3PlatformNamedSemaphoreForeignOwner(name.c_str(), &owner), 1);
+    EXPECT_EQ(owner.uid, qrvtest::kNobody);
+    EXPECT_STREQ(owner.path, path.c_str());
+    const passwd* nobody = getpwuid(qrvtest::kNobody);
+    EXPECT_STREQ(owner.user, nobody != nullptr ? nobody->pw_name : "");
+    // Still the one its owner made: a release there reaches its handle.
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, qrvtest::kNobody);
+    v3PlatformNamedSemaphore* opened = v3PlatformNamedSemaphoreOpen(name.c_str());
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(v3PlatformNamedSemaphoreRelease(opened), 0);
+    EXPECT_EQ(v3PlatformNamedSemaphoreTryWait(theirs), 0);
+
+    v3PlatformNamedSemaphoreClose(opened);
+    v3PlatformNamedSemaphoreClose(theirs);
 }
 
 }  // namespace
