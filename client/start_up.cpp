@@ -61,8 +61,9 @@ void LoadOrConfigure(ClientState* state) {
     // like MODE_NORMAL.
     while (state->run_mode == MODE_CONFIG) {
         LogPrint("Configuring Quorvel...\n\n");
-        RunConfiguration();
+        const int saved = RunConfiguration();
         if (LoadSettings() == 0) break;
+        if (saved != 0) StopForUnsavedConfiguration();
     }
 }
 

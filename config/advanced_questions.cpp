@@ -66,16 +66,16 @@ void StoreRangedAnswer(const char* section, const char* key, const char* answer,
     v3ConfigSet(ClientConfig(), section, key, text);
 }
 
-int AskCpuUsage() {
+// An empty answer, the end of input's too, keeps the setting.
+void AskCpuUsage() {
     char answer[kAnswerSize];
     PrintQuestion({"CPU usage requested [%.63s]? ", "CPU usage requested (5-100)? "},
                   v3ConfigGet(ClientConfig(), "core", "cpuusage"));
-    if (ReadAnswer(answer) != 0) return kAnswersEnded;
+    ReadAnswer(answer);
     StoreRangedAnswer("core", "cpuusage", answer, 5, 100, "100");
-    return 0;
 }
 
-int AskMachineID() {
+void AskMachineID() {
     char answer[kAnswerSize];
     const char* current = v3ConfigGet(ClientConfig(), "settings", "machineid");
     if (current != nullptr) {
@@ -83,9 +83,8 @@ int AskMachineID() {
     } else {
         v3Print("Machine ID (1-%u) [1]? ", kMachineIDMax);
     }
-    if (ReadAnswer(answer) != 0) return kAnswersEnded;
+    ReadAnswer(answer);
     StoreRangedAnswer("settings", "machineid", answer, 1, kMachineIDMax, "1");
-    return 0;
 }
 
 int AskCoreSwitches() {
@@ -113,10 +112,9 @@ int AskAdvancedQuestions() {
     const Question change{"Change advanced options [no] (yes/no)? ", "Change advanced options [no] (yes/no)? "};
     if (AskChoice(change, nullptr, "no", kYesNo, answer) != 0) return kAnswersEnded;
     if (answer[0] == 'n') return 0;
-    if (AskClientType() != 0 || AskPriority() != 0 || AskCpuUsage() != 0 || AskCoreSwitches() != 0 ||
-        AskMachineID() != 0) {
-        return kAnswersEnded;
-    }
-    SaveClientConfig();
-    return 0;
+    if (AskClientType() != 0 || AskPriority() != 0) return kAnswersEnded;
+    AskCpuUsage();
+    if (AskCoreSwitches() != 0) return kAnswersEnded;
+    AskMachineID();
+    return SaveClientConfig() == 0 ? 0 : kAnswersNotSaved;
 }

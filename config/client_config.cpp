@@ -4,6 +4,7 @@
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "log/log.h"
+#include "support/atomic_file.h"
 #include "support/number_reader.h"
 #include "support/text.h"
 
@@ -19,7 +20,9 @@ v3Config* ClientConfig() {
 }
 
 int SaveClientConfig() {
-    const int rc = v3ConfigSave(ClientConfig(), kClientConfigFile);
+    // client.cfg may hold the proxy password in plain text: whatever mode
+    // the file had, a save leaves it readable by its owner alone.
+    const int rc = v3ConfigSave(ClientConfig(), kClientConfigFile, kSecretFilePermissions);
     if (rc != 0 && LogLevelOn(3)) {
         LogPrint("- Warning: Could not save %s (error %d)\n", kClientConfigFile, rc);
     }

@@ -122,7 +122,7 @@ int v3ConfigLoad(v3Config* config, const char* path) {
     }
 }
 
-int v3ConfigSave(v3Config* config, const char* path) {
+int v3ConfigSave(v3Config* config, const char* path, uint32_t permissions) {
     if (config == nullptr || path == nullptr) return -1;
     // The lock is held through the write as well: two saves racing each
     // other then land in the order they read the object, never the older
@@ -130,7 +130,7 @@ int v3ConfigSave(v3Config* config, const char* path) {
     ConfigLockHold hold(config);
     try {
         const std::string text = config->data ? ConfigText(*config->data) : std::string();
-        return v3FileReplaceAtomically(path, text.data(), text.size());
+        return v3FileReplaceAtomically(path, text.data(), text.size(), permissions);
     } catch (const std::bad_alloc&) {
         return -1;
     }

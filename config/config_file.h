@@ -16,6 +16,7 @@
 
 #include <cstdint>
 
+#include "support/atomic_file.h"
 #include "support/lock.h"
 
 // Sections and entries; owned by the object, private to config_file.cpp.
@@ -36,9 +37,11 @@ struct v3Config {
 int v3ConfigLoad(v3Config* config, const char* path);
 
 // Replaces the file at path with the object's text atomically: a crash or a
-// full disk leaves the old file whole. 0, or the failing step's status (a
+// full disk leaves the old file whole. The new file gets the permission bits
+// given (kSecretFilePermissions for a file that holds a password or an ID),
+// or by default keeps the old file's. 0, or the failing step's status (a
 // negative code of the file family), -1 for a missing object or path.
-int v3ConfigSave(v3Config* config, const char* path);
+int v3ConfigSave(v3Config* config, const char* path, uint32_t permissions = kReplaceKeepsPermissions);
 
 // Sets the value of key in section, adding the section (at the end) and the
 // entry (at the end of its section) when missing; no value deletes the entry

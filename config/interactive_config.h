@@ -4,15 +4,23 @@
 
 // Loads client.cfg (keeping what the object holds when it cannot), asks the
 // three groups of questions, seeds the C library's random numbers with the
-// user ID, loads client.cfg again and writes the local status page. 0.
-// When console input ends before every question is answered, says so on one
-// line and ends the process with -1: without answers it would ask for ever.
+// user ID, loads client.cfg again and writes the local status page. 0, or
+// kAnswersNotSaved (config/questions.h) when client.cfg could not be saved.
+// At the end of console input every question keeps its value, as Enter
+// would; only when a question has no value to keep does it say so on one
+// line and end the process with -1: without answers it would ask for ever.
 int RunConfiguration();
 
+// Start-up asks again while the settings do not load; when the answers could
+// not be saved either, asking again would only lose them again, for ever.
+// Says so on one line and ends the process with -1.
+[[noreturn]] void StopForUnsavedConfiguration();
+
 // The groups, in the order asked. Each saves client.cfg when it has finished
-// (the advanced group only when its questions were asked). 0, or
-// kAnswersEnded (config/questions.h) when console input ended; the group's
-// answers given so far are then not saved.
+// (the advanced group only when its questions were asked). 0, kAnswersNotSaved
+// when that save failed, or kAnswersEnded (config/questions.h) when console
+// input ended at a question without a value to keep; the group's answers
+// given so far are then not saved.
 int AskUserQuestions();
 int AskNetworkQuestions();
 int AskAdvancedQuestions();

@@ -40,7 +40,13 @@ int CheckAnswer(const char* current, char* answer, const char* const* choices) {
 }
 
 int ReadAnswer(char* answer) {
-    return v3ReadLine(answer, kAnswerSize, 0) == kV3InputEnd ? kAnswersEnded : 0;
+    if (v3ReadLine(answer, kAnswerSize, 0) != kV3InputEnd) return 0;
+    // Nobody is there to answer (a service, input from /dev/null): the answer
+    // is empty, as if Enter had been pressed, and the line ends as it would
+    // have then, so what is printed next starts a line of its own.
+    answer[0] = '\0';
+    v3Print("\n");
+    return kAnswersEnded;
 }
 
 void PrintQuestion(const Question& question, const char* shown) {
@@ -51,19 +57,21 @@ void PrintQuestion(const Question& question, const char* shown) {
     }
 }
 
-int AskTextSetting(const Question& question, const char* section, const char* key, char* answer) {
+void AskTextSetting(const Question& question, const char* section, const char* key, char* answer) {
     PrintQuestion(question, v3ConfigGet(ClientConfig(), section, key));
-    if (ReadAnswer(answer) != 0) return kAnswersEnded;
+    ReadAnswer(answer);  // at the end of input the answer is empty: the setting is kept
     if (answer[0] != '\0') v3ConfigSet(ClientConfig(), section, key, answer);
-    return 0;
 }
 
 int AskChoice(const Question& question, const char* shown, const char* enter,
               const char* const* choices, char* answer) {
     for (;;) {
         PrintQuestion(question, shown);
-        if (ReadAnswer(answer) != 0) return kAnswersEnded;
+        const bool ended = ReadAnswer(answer) != 0;
         if (CheckAnswer(enter, answer, choices)) return 0;
+        // Without a value that Enter keeps, the question would be asked for
+        // ever once input has ended.
+        if (ended) return kAnswersEnded;
     }
 }
 

@@ -8,9 +8,13 @@
 // dropped.
 inline constexpr uint32_t kAnswerSize = 64;
 
-// Returned by the asking operations when console input has ended: nobody is
-// there to answer, so asking again would never end.
+// Returned by the asking operations when console input has ended and a
+// question has no value that an empty answer keeps: nobody is there to
+// answer, so asking again would never end.
 inline constexpr int kAnswersEnded = -1;
+// Returned by a group of questions whose answers could not be saved in
+// client.cfg.
+inline constexpr int kAnswersNotSaved = -2;
 
 // A question in its two forms: with the current value (a format with one
 // text conversion for it) and without one.
@@ -27,21 +31,24 @@ struct Question {
 // ("YES" and "Yesss" are yes, "ye" is nothing). choices ends with nullptr.
 int CheckAnswer(const char* current, char* answer, const char* const* choices);
 
-// Reads one answer line into answer (kAnswerSize bytes). 0 or kAnswersEnded.
+// Reads one answer line into answer (kAnswerSize bytes). 0, or kAnswersEnded
+// at the end of input, with an empty answer (and a line feed on the console
+// in place of the one nobody typed).
 int ReadAnswer(char* answer);
 
 // Prints question in the form that fits: with shown (not null), or without.
 void PrintQuestion(const Question& question, const char* shown);
 
 // A text question about section/key: the setting's value is shown, and a
-// non-empty answer replaces it. answer receives what was typed. 0 or
-// kAnswersEnded.
-int AskTextSetting(const Question& question, const char* section, const char* key, char* answer);
+// non-empty answer replaces it. answer receives what was typed (empty at the
+// end of input, which keeps the setting).
+void AskTextSetting(const Question& question, const char* section, const char* key, char* answer);
 
 // A question with a fixed set of answers, repeated until CheckAnswer accepts
 // one: shown is the value in the first form (none: the second form), enter
 // the value Enter keeps (none: Enter is refused). answer receives the
-// accepted word. 0 or kAnswersEnded.
+// accepted word. 0, or kAnswersEnded when input ended where Enter is
+// refused.
 int AskChoice(const Question& question, const char* shown, const char* enter,
               const char* const* choices, char* answer);
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "config/config_file.h"
+#include "support/atomic_file.h"
 #include "support/dir.h"
 #include "support/file.h"
 
@@ -31,7 +32,9 @@ public:
 
     int Save() {
         if (!EnsureFolder()) return kRegistryFailed;
-        return v3ConfigSave(&config_, path_) == 0 ? kRegistryOk : kRegistryFailed;
+        // The store holds the user ID, the volunteer's identity with the
+        // servers: readable by its owner alone, whatever mode it had.
+        return v3ConfigSave(&config_, path_, kSecretFilePermissions) == 0 ? kRegistryOk : kRegistryFailed;
     }
 
     v3Config* config() { return &config_; }

@@ -4,6 +4,7 @@
 #include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/interactive_config.h"
+#include "config/questions.h"
 #include "config/settings.h"
 #include "log/log.h"
 #include "queue/status_page.h"
@@ -12,10 +13,10 @@
 
 namespace {
 
-// Without a console to answer (a service, a closed pipe) the questions
-// would be asked for ever; the volunteer is told what the client needs.
+// Without a console to answer (a service, a closed pipe) a question that
+// has no value to keep would be asked for ever; the volunteer is told what
+// the client needs.
 [[noreturn]] void StopForLackOfAnswers() {
-    v3Print("\n");
     LogPrint("Configuration needs answers on the console, but console input has ended; "
              "run %.30s -config with a console to configure.\n",
              gClientState.program_name);
@@ -25,14 +26,24 @@ namespace {
 
 }  // namespace
 
+void StopForUnsavedConfiguration() {
+    LogPrint("The configuration could not be saved in %s; run %.30s -config once it can be written.\n",
+             kClientConfigFile, gClientState.program_name);
+    CloseLog();
+    v3Exit(-1);
+}
+
 int RunConfiguration() {
     // A file that cannot be read leaves the defaults already in the object.
     v3ConfigLoad(ClientConfig(), kClientConfigFile);
-    if (AskUserQuestions() != 0 || AskNetworkQuestions() != 0 || AskAdvancedQuestions() != 0) {
-        StopForLackOfAnswers();
+    int saved = 0;
+    for (int (*group)() : {AskUserQuestions, AskNetworkQuestions, AskAdvancedQuestions}) {
+        const int rc = group();
+        if (rc == kAnswersEnded) StopForLackOfAnswers();
+        if (rc != 0) saved = kAnswersNotSaved;
     }
     srand(static_cast<uint32_t>(gClientState.user_id));
     v3ConfigLoad(ClientConfig(), kClientConfigFile);
     WriteStatusPage();
-    return 0;
+    return saved;
 }

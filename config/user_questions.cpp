@@ -18,17 +18,15 @@ int AskProxyCredentials() {
     if (answer[0] != 'y') return 0;
     const char* before = v3ConfigGet(ClientConfig(), "http", "proxy_name");
     const bool had_name = before != nullptr && before[0] != '\0';
-    if (AskTextSetting({"Proxy Username [%.63s]? ", "Proxy Username? "}, "http", "proxy_name", answer) != 0) {
-        return kAnswersEnded;
-    }
+    AskTextSetting({"Proxy Username [%.63s]? ", "Proxy Username? "}, "http", "proxy_name", answer);
     if (answer[0] == '\0' && !had_name) {
         v3ConfigSet(ClientConfig(), "http", "proxy_passwd", "");
         return 0;
     }
-    // The password is stored even when empty, and shown while typed.
+    // The password is stored even when empty, and shown while typed. At the
+    // end of input nobody answered: the password there is kept.
     v3Print("Proxy Password? ");
-    if (ReadAnswer(answer) != 0) return kAnswersEnded;
-    v3ConfigSet(ClientConfig(), "http", "proxy_passwd", answer);
+    if (ReadAnswer(answer) == 0) v3ConfigSet(ClientConfig(), "http", "proxy_passwd", answer);
     return 0;
 }
 
@@ -39,10 +37,8 @@ int AskProxy() {
         return kAnswersEnded;
     }
     if (!SettingIsYes(answer)) return 0;
-    if (AskTextSetting({"Proxy Name [%.63s]? ", "Proxy Name? "}, "http", "host", answer) != 0 ||
-        AskTextSetting({"Proxy Port [%.63s]? ", "Proxy Port? "}, "http", "port", answer) != 0) {
-        return kAnswersEnded;
-    }
+    AskTextSetting({"Proxy Name [%.63s]? ", "Proxy Name? "}, "http", "host", answer);
+    AskTextSetting({"Proxy Port [%.63s]? ", "Proxy Port? "}, "http", "port", answer);
     return AskProxyCredentials();
 }
 
@@ -50,12 +46,9 @@ int AskProxy() {
 
 int AskUserQuestions() {
     char answer[kAnswerSize];
-    if (AskTextSetting({"User name [%.63s]? ", "User Name? "}, "settings", "username", answer) != 0 ||
-        AskTextSetting({"Team Number[%.63s]? ", "Team Number? "}, "settings", "team", answer) != 0) {
-        return kAnswersEnded;
-    }
-    SaveClientConfig();
-    return 0;
+    AskTextSetting({"User name [%.63s]? ", "User Name? "}, "settings", "username", answer);
+    AskTextSetting({"Team Number[%.63s]? ", "Team Number? "}, "settings", "team", answer);
+    return SaveClientConfig() == 0 ? 0 : kAnswersNotSaved;
 }
 
 int AskNetworkQuestions() {
@@ -70,6 +63,5 @@ int AskNetworkQuestions() {
     }
     gClientState.usereg = SettingIsYes(answer) ? 1 : 0;
     if (gClientState.usereg == 0 && AskProxy() != 0) return kAnswersEnded;
-    SaveClientConfig();
-    return 0;
+    return SaveClientConfig() == 0 ? 0 : kAnswersNotSaved;
 }

@@ -34,6 +34,17 @@ int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint
     // The field need not hold a terminator when it is full.
     const size_t length = strnlen(location, kCoreLocationMax);
     if (length == 0) return -1;
+    // The location goes into the request line and the Host header as it
+    // stands: a line break in it would end the request early and let the
+    // server append one of its own choosing (sent through the volunteer's
+    // proxy, with the proxy's credentials), and a blank would split the
+    // request line. No valid host or path holds either.
+    for (size_t i = 0; i < length; ++i) {
+        const unsigned char c = static_cast<unsigned char>(location[i]);
+        if (c > 0x20 && c != 0x7F) continue;
+        if (LogLevelOn(3)) LogPrint("- Refused core location: it holds a blank or a control character\n");
+        return -1;
+    }
 
     // The first character always belongs to the host.
     size_t slash = 1;

@@ -30,7 +30,8 @@ void MakeBundleName(char out[kBundleNameSize], uint32_t core_type);
 // "/" and the bundle name; with it set, the rest cut before its first "Core_",
 // then the bundle name. A location without a path asks for the bundle at the
 // host's root ("/Core_78.qrv") either way. 0, or -1 for a missing or empty
-// location.
+// location and for one holding a blank or a control character (bytes up to
+// 0x20, and 0x7F), which is said at level 3.
 int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint8_t options,
                             uint32_t core_type);
 

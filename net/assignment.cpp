@@ -9,6 +9,7 @@
 #include "log/log.h"
 #include "net/connection.h"
 #include "net/network_permission.h"
+#include "support/text.h"
 
 namespace {
 
@@ -78,6 +79,9 @@ int RequestAssignment(AssignmentReply* reply, float performance_fraction) {
     }
 
     ReadAssignmentReply(reply, record);
+    // The news goes to the console and the log as the server wrote it, so
+    // its escapes and line breaks are made harmless first.
+    v3StrMaskControls(reply->news, sizeof reply->news);
     const uint32_t a = reply->server_address;
     if (LogLevelOn(3)) {
         LogPrint("- Successful: assigned to (%u.%u.%u.%u).\n", a >> 24, (a >> 16) & 0xFF,

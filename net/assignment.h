@@ -21,8 +21,9 @@ inline constexpr size_t kNewsTextMax = 127;
 int RequestUserID(uint64_t* user_id);
 
 // Asks for the work server to fetch the next unit from, reporting the
-// performance fraction. 0 with *reply filled (address in host order), or -1
-// when neither assignment server answered.
+// performance fraction. 0 with *reply filled (address in host order, the
+// news with its control characters replaced by '?'), or -1 when neither
+// assignment server answered.
 int RequestAssignment(AssignmentReply* reply, float performance_fraction);
 
 // The port of the assignment server that answered last: 8080 until the

@@ -120,10 +120,10 @@ int SendResults(const QueueEntry* entry, const char* results_file) {
     char host[16];
     v3StringPrint(host, sizeof host, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
-    const uint32_t port = entry->server_port();
-    if (port > 0xFFFF ||
-        CliSendPacket(host, static_cast<uint16_t>(port), g_upload, kWorkHeaderBytes + size,
-                      g_upload, kWorkHeaderBytes, 0, nullptr) != 0) {
+    // The stored port word is 32 bits wide; only its low 16 bits name the port.
+    const uint16_t port = static_cast<uint16_t>(entry->server_port() & 0xFFFF);
+    if (CliSendPacket(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes, 0,
+                      nullptr) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server (results)\n");
         return -1;
     }

@@ -162,12 +162,15 @@ int FetchWork(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
     // it was.
     QueueEntry filled = *entry;
     FillEntry(&filled, assignment, header);
-    // A unit whose server cannot be named could never be returned. A port
-    // that does not fit 16 bits is as unusable as a zero address.
-    if (filled.server_address() == 0 || filled.server_port() > 0xFFFF) {
+    // A unit whose server cannot be named could never be returned.
+    if (filled.server_address() == 0) {
         if (LogLevelOn(4)) LogPrint("+ Work Unit has an invalid address\n");
         return -1;
     }
+    // The port field is 32 bits wide but a TCP port is 16: only the low 16
+    // bits name the port, and they are what is kept, so the results go back
+    // to that port (0 there still means the assignment server's port).
+    filled.set_server_port(filled.server_port() & 0xFFFF);
     if (filled.server_port() == 0) filled.set_server_port(CurrentServerPort());
     filled.set_packet_type(kStoredHeaderType);
     const int written = WriteWorkData(work_file, data.get(), size);

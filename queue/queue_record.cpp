@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "support/text.h"
+
 uint32_t LoadLE32(const uint8_t* p) {
     return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
            static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
@@ -44,7 +46,11 @@ void QueueEntry::SetHeaderWord(size_t offset, uint32_t value) {
 
 std::string QueueEntry::core_name() const {
     const char* name = reinterpret_cast<const char*>(work_header + kHeaderCoreName);
-    return std::string(name, strnlen(name, kCoreNameSize - 1));
+    std::string shown(name, strnlen(name, kCoreNameSize - 1));
+    // The work server wrote the name, and it is only ever shown: on the
+    // console and in the log, where its control characters would act.
+    v3StrMaskControls(shown.data(), shown.size());
+    return shown;
 }
 
 void QueueEntry::set_core_name(const char* name) {

@@ -122,7 +122,7 @@ int WriteReplacement(const char* path, const void* data, uint64_t size, uint32_t
 
 }  // namespace
 
-int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size) {
+int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size, uint32_t permissions) {
     if (path == nullptr || (data == nullptr && size > 0)) return kFileErrMissingArgument;
     if (size >= kFileSizeLimit) return kFileErrTooLarge;
     char prepared[kFilePathMax + 1];
@@ -132,9 +132,10 @@ int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size) {
     // A file another holder keeps locked against writers is not ours to
     // replace, just as it could not be opened for writing.
     if (v3FileIsLocked(prepared) == 1) return kFileErrFailed;
-    uint32_t permissions = 0;
-    rc = TargetPermissions(prepared, &permissions);
+    uint32_t kept = 0;
+    rc = TargetPermissions(prepared, &kept);
     if (rc != kFileOk) return rc;
+    if (permissions == kReplaceKeepsPermissions) permissions = kept;
     rc = WriteReplacement(prepared, data, size, permissions);
     if (rc != kFileOk) return rc;
     // Without this the rename itself may not survive a power loss, and the

@@ -13,9 +13,17 @@
 // -18 argument missing. On any failure path keeps its old content and no
 // temporary file is left behind, with one exception: when only the final
 // push of the directory entry fails (-1), the new content is already in
-// place and readable, but may not survive a power loss. A new file gets
-// permissions 0700; an existing one keeps its own.
-int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size);
+// place and readable, but may not survive a power loss. With
+// kReplaceKeepsPermissions a new file gets permissions 0700 and an existing
+// one keeps its own; otherwise the new content gets exactly the permission
+// bits given, whatever the old file had (the content never exists under
+// other ones, not even for a moment).
+inline constexpr uint32_t kReplaceKeepsPermissions = ~0u;
+// Files that hold a secret (a proxy password, the user ID) are for their
+// owner alone.
+inline constexpr uint32_t kSecretFilePermissions = 0600;
+int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size,
+                            uint32_t permissions = kReplaceKeepsPermissions);
 
 // Renames a damaged file aside as path + suffix ("queue.dat" ->
 // "queue.dat.bad"), replacing an older file of that name, so that a fresh

@@ -51,3 +51,11 @@ const char* v3StrFind(const char* text, const char* sought, uint64_t n) {
     }
     return nullptr;
 }
+
+void v3StrMaskControls(char* text, uint64_t n) {
+    if (text == nullptr) return;
+    for (uint64_t i = 0; i < n && text[i] != '\0'; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c == 0x7F) text[i] = '?';
+    }
+}

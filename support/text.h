@@ -28,3 +28,10 @@ const char* v3StrFindChar(const char* text, char ch, uint64_t n);
 // text; nullptr when not found or either text is missing. An empty sought
 // text is found at the start.
 const char* v3StrFind(const char* text, const char* sought, uint64_t n);
+
+// Replaces every control character (below 0x20, and 0x7F) within the first n
+// characters of text, up to its terminator, by '?'. Texts that servers send
+// go through this before they are printed: an escape sequence or a carriage
+// return in them would otherwise act on the volunteer's terminal, or forge
+// lines in the log. Bytes above 0x7F are kept (they may be Latin-1 or UTF-8).
+void v3StrMaskControls(char* text, uint64_t n);

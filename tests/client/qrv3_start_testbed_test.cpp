@@ -116,6 +116,35 @@ TEST_F(Qrv3StartTest, NormalStartOpensTheLogWritesTheBannerAndMeasures) {
     EXPECT_TRUE(qrvtest::EndsWith(console, "\n\nQuorvel Client Shutdown.\n"));
 }
 
+TEST_F(Qrv3StartTest, FirstStartWithoutConsoleInputTakesTheDefaultsAndFetchesWork) {
+    // Started by a service manager, or as "qrv3 </dev/null &", in an empty
+    // folder: nobody answers the questions, so each keeps its value and the
+    // client goes to work as "Anonymous" of team 0. The testbed's servers
+    // answer here, for the user ID and the unit.
+    RemoveSettings();
+    const std::string servers = dir() + "/servers";
+    ASSERT_EQ(mkdir(servers.c_str(), 0700), 0);
+    qrvtest::Testbed testbed;
+    ASSERT_TRUE(testbed.Start(servers)) << testbed.error();
+    ChildProcess qrv3(qrvtest::BinPath("qrv3"), {}, Env());
+    qrv3.CloseInput();
+    ASSERT_TRUE(qrv3.WaitForOutput("+ Closed connections\n", 60000)) << qrv3.output();
+    const std::string out = qrv3.output();
+    EXPECT_NE(out.find("User name [Anonymous]? \nTeam Number[0]? \nAsk before fetching/sending work [no] "
+                       "(yes/no)? \nUse Internet Explorer Settings [no] (yes/no)? \nUse proxy [no] (yes/no)? "
+                       "\nChange advanced options [no] (yes/no)? \n"),
+              std::string::npos)
+        << out;
+    EXPECT_NE(out.find("- User name: Anonymous (Team 0)\n"), std::string::npos) << out;
+    EXPECT_EQ(ReadFileText("client.cfg"),
+              "[settings]\nusername=Anonymous\nteam=0\nasknet=no\nmachineid=1\n\n"
+              "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
+    EXPECT_EQ(testbed.Summary("user_ids"), 1);
+    EXPECT_EQ(testbed.Summary("units_issued"), 1);
+    qrv3.Signal(SIGINT);
+    EXPECT_EQ(qrv3.WaitExit(), 0);
+}
+
 TEST_F(Qrv3StartTest, NoArgumentsNoArgumentLineAndQuietAtLevelThree) {
     auto qrv3 = StartWaitingClient({});
     EXPECT_NE(qrv3->output().find("+ Benchmarking ...\n"), std::string::npos) << qrv3->output();

@@ -52,36 +52,46 @@ TEST_F(Qrv3ConfigTest, EmptyDirectoryGetsDefaultsAndEnterKeepsThem) {
               "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
 }
 
-TEST_F(Qrv3ConfigTest, EndOfInputEndsTheQuestionsWithAnError) {
+TEST_F(Qrv3ConfigTest, EndOfInputAtAQuestionWithoutAValueToKeepEndsWithAnError) {
     StoreUserID();
-    auto qrv3 = Start({"-local"});
+    // A value too long for an answer is shown cut and never kept by Enter:
+    // with nobody to answer, the question would be asked for ever.
+    const std::string settings = "[settings]\nusername=bob\nteam=3\nasknet=" + std::string(70, 'n') +
+                                 "\nmachineid=2\n\n[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n";
+    WriteFileText("client.cfg", settings);
+    auto qrv3 = Start({"-local", "-config"});
     qrv3->CloseInput();
-    EXPECT_NE(qrv3->WaitExit(), 0);
-    EXPECT_NE(qrv3->output().find(kStopLine), std::string::npos) << qrv3->output();
-    // The defaults were written before the first question.
-    EXPECT_NE(ReadFileText("client.cfg").find("username=Anonymous\n"), std::string::npos);
+    EXPECT_EQ(qrv3->WaitExit(), 255);
+    const std::string out = qrv3->output();
+    EXPECT_NE(out.find("Team Number[3]? \nAsk before fetching/sending work [nnnnn] (yes/no)? \n"), std::string::npos)
+        << out;
+    EXPECT_TRUE(qrvtest::EndsWith(out, std::string(kStopLine) + "; run qrv3 -config with a console to configure.\n"))
+        << out;
+    EXPECT_EQ(qrvtest::CountOf(out, "Ask before fetching"), 1u) << out;
+    EXPECT_EQ(ReadFileText("client.cfg"), settings) << "the group's answers were not half saved";
 }
 
-TEST_F(Qrv3ConfigTest, SettingsThatCannotBeLoadedAskTheQuestionsAgainUntilInputEnds) {
+TEST_F(Qrv3ConfigTest, SettingsThatCannotBeSavedEndTheQuestionsAfterOneRound) {
     StoreUserID();
     // client.cfg is a folder, and the name it would be set aside under is
-    // taken: no settings file can be read or written, so every round of
-    // questions ends in a failed load and the next round.
+    // taken: no settings file can be read or written. Asking again would
+    // only lose the answers again, for as long as someone answers.
     ASSERT_EQ(mkdir("client.cfg", 0700), 0);
     ASSERT_EQ(mkdir("client.cfg.bad", 0700), 0);
     WriteFileText("client.cfg.bad/kept", "earlier settings");
     auto qrv3 = Start({"-local", "-verbosity", "4"});
     qrv3->Write(kSixEnters);
-    qrv3->CloseInput();
-    EXPECT_NE(qrv3->WaitExit(), 0);
+    qrv3->Write(kSixEnters);  // a second round's answers, never asked for
+    EXPECT_EQ(qrv3->WaitExit(), 255);
     const std::string out = qrv3->output();
     EXPECT_NE(out.find("Configuring Quorvel...\n\nUser name [Anonymous]? Team Number[0]? "), std::string::npos)
         << out;
-    EXPECT_EQ(qrvtest::CountOf(out, "Configuring Quorvel..."), 2u) << out;
+    EXPECT_EQ(qrvtest::CountOf(out, "Configuring Quorvel..."), 1u) << out;
     // The volunteer is told that the answers could not be kept.
     EXPECT_NE(out.find("- Warning: Could not save client.cfg"), std::string::npos) << out;
-    EXPECT_NE(out.find(kStopLine), std::string::npos) << out;
-    EXPECT_TRUE(qrvtest::EndsWith(out, "run qrv3 -config with a console to configure.\n")) << out;
+    EXPECT_TRUE(qrvtest::EndsWith(out, "The configuration could not be saved in client.cfg; run qrv3 -config "
+                                       "once it can be written.\n"))
+        << out;
     EXPECT_EQ(out.find("- Machine ID"), std::string::npos) << out;
     EXPECT_EQ(out.find("Benchmarking"), std::string::npos) << out;
     // Nothing that was there is lost.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdio>
 #include <string>
 
 #include "net/client_type.h"
@@ -202,21 +204,48 @@ TEST_F(QuestionsTest, NoAdvancedChangesWriteNothing) {
     EXPECT_FALSE(qrvtest::FileExists("client.cfg"));
 }
 
-TEST_F(QuestionsTest, EndOfInputStopsAndSavesNoHalfGroup) {
+TEST_F(QuestionsTest, EndOfInputKeepsEveryValueAndStopsOnlyWhereNoneIsKept) {
+    // At the end of input each answer is empty, as Enter would give: what
+    // was typed counts, the rest is kept, and the group is saved.
     Start(kDefaults);
-    EXPECT_EQ(Answer(AskUserQuestions, "bob\n"), kAnswersEnded);
-    EXPECT_EQ(Config(), kDefaults);
+    EXPECT_EQ(Answer(AskUserQuestions, "bob\n"), 0);
+    EXPECT_EQ(asked_, "User name [Anonymous]? Team Number[0]? \n");
+    EXPECT_EQ(Config(),
+              "[settings]\nusername=bob\nteam=0\nasknet=no\n\n"
+              "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
 
     // A choice with no current value refuses Enter; at the end of input it
-    // stops instead of asking for ever.
+    // stops instead of asking for ever, and saves nothing.
     Start("");
     EXPECT_EQ(Answer(AskNetworkQuestions, "\n\n\n"), kAnswersEnded);
     EXPECT_EQ(Count(asked_, "Ask before fetching/sending work (yes/no)? "), 4u);
     EXPECT_EQ(Config(), "");
 
     Start(kDefaults);
-    EXPECT_EQ(Answer(AskAdvancedQuestions, "y\nt\n"), kAnswersEnded);
+    EXPECT_EQ(Answer(AskNetworkQuestions, ""), 0);
     EXPECT_EQ(Config(), kDefaults);
+
+    // Every advanced question has a value Enter keeps.
+    Start(kDefaults);
+    EXPECT_EQ(Answer(AskAdvancedQuestions, "y\nt\n"), 0);
+    EXPECT_EQ(Config(), std::string(kDefaults) + "[clienttype]\ntype=2\n\n"
+                                                 "[core]\npriority=0\ndisableassembly=no\nignoredeadlines=no\n\n");
+
+    // A proxy password is never lost because nobody was there to type it.
+    Start("[http]\nusereg=no\nactive=yes\nhost=h\nport=1\nusepasswd=yes\nproxy_name=u\nproxy_passwd=secret\n\n"
+          "[settings]\nasknet=no\n\n");
+    EXPECT_EQ(Answer(AskNetworkQuestions, "\n\n\n\n\n\n"), 0);
+    EXPECT_NE(asked_.find("Proxy Password? \n"), std::string::npos) << asked_;
+    EXPECT_NE(Config().find("proxy_name=u\nproxy_passwd=secret\n"), std::string::npos) << Config();
+}
+
+TEST_F(QuestionsTest, AnswersThatCannotBeSavedAreReported) {
+    Start(kDefaults);
+    ASSERT_EQ(std::remove("client.cfg"), 0);
+    ASSERT_EQ(mkdir("client.cfg", 0700), 0);
+    EXPECT_EQ(Answer(AskUserQuestions, "bob\n7\n"), kAnswersNotSaved);
+    EXPECT_EQ(Answer(AskNetworkQuestions, "\n\n\n"), kAnswersNotSaved);
+    EXPECT_EQ(Answer(AskAdvancedQuestions, "\n"), 0) << "no advanced answers, nothing to save";
 }
 
 }  // namespace

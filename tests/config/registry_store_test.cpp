@@ -86,6 +86,16 @@ TEST_F(RegistryStoreTest, ValuesRoundTripInTheDocumentedFileForm) {
     ASSERT_EQ(RegistrySetValue(kUser, kKey, "Name", kRegistryString, "bob", 0), kRegistryOk);
     EXPECT_EQ(ReadFileText(store_ + "/HKCU.txt"),
               "[Software\\Tarnwick\\Quorvel]\nDirName=sz:/new\nName=sz:bob\n\n");
+
+    // The user ID is the volunteer's identity: a store file is its owner's
+    // alone after every change, whatever mode it was given meanwhile.
+    struct stat st {};
+    ASSERT_EQ(stat((store_ + "/HKLM.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    ASSERT_EQ(chmod((store_ + "/HKLM.txt").c_str(), 0644), 0);
+    ASSERT_EQ(RegistrySetValue(kMachine, kKey, "UserID", kRegistryBinary, id, sizeof id), kRegistryOk);
+    ASSERT_EQ(stat((store_ + "/HKLM.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
 }
 
 TEST_F(RegistryStoreTest, MissingKeysValuesAndDamagedValues) {

@@ -197,10 +197,18 @@ TEST_F(SettingsTest, ProxyCredentials) {
     const std::string proxy = "usereg=no\nactive=yes\nhost=1.2.3.4\nport=80\nusepasswd=yes\n";
     std::string messages;
     WriteUsable("", proxy + "proxy_name=user\nproxy_passwd=secret\n");
+    // Readable by all, as an editor or an older client may have left it: the
+    // save of the missing machine ID makes it the owner's alone.
+    ASSERT_EQ(chmod("client.cfg", 0644), 0);
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("- Proxy password enabled\n"), std::string::npos);
     EXPECT_STREQ(gClientState.proxy_name, "user");
     EXPECT_STREQ(gClientState.proxy_password, "secret");
+    struct stat st {};
+    ASSERT_EQ(stat("client.cfg", &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_NE(Config().find("team=12\nmachineid=1\n"), std::string::npos) << Config();
+    EXPECT_NE(Config().find("proxy_passwd=secret\n"), std::string::npos) << Config();
 
     // 64 characters do not fit: the password is not used, the name stays.
     WriteUsable("", proxy + "proxy_name=user\nproxy_passwd=" + std::string(64, 'p') + "\n");

@@ -39,6 +39,17 @@ TEST(CoreDownloadAddress, SplitsHostAndPathByTheOptionBit) {
     CoreDownloadAddress a;
     EXPECT_EQ(-1, MakeCoreDownloadAddress(&a, "", 0, 0x78));
     EXPECT_EQ(-1, MakeCoreDownloadAddress(&a, nullptr, 0, 0x78));
+    // What the server sends goes into the request line and the Host header:
+    // a line break would let it add a request of its own, a blank would split
+    // the line. Refused wherever it stands, in the host or in the path.
+    for (const char* bad : {"host/cores\r\nGET http://other/ HTTP/1.1", "host\n/cores", "host/my cores",
+                            "host/cores\x1b[2J", "ho\tst/cores", "host/cores\x7f", " host/cores"}) {
+        EXPECT_EQ(-1, MakeCoreDownloadAddress(&a, bad, 0, 0x78)) << bad;
+        EXPECT_EQ(-1, MakeCoreDownloadAddress(&a, bad, 0x10, 0x78)) << bad;
+    }
+    // Bytes above 0x7F are no control characters.
+    ASSERT_EQ(0, MakeCoreDownloadAddress(&a, "host/c\xe9ur", 0, 0x78));
+    EXPECT_STREQ("/c\xe9ur/Core_78.qrv", a.path);
 }
 
 // The location field holds 127 characters and needs no terminator when full;

@@ -57,23 +57,37 @@ protected:
 
 TEST_F(ReadOnlyDirTest, NothingToStartFrom) {
     Freeze();
-    // One round of answers, then the end of input.
+    // One round of answers, and someone still there to answer more: the
+    // settings cannot be saved, so the client says so once and ends rather
+    // than ask again after every round.
     ChildProcess client(qrvtest::BinPath("qrv3"), {"-local"}, ClientEnv());
-    client.Write("Tester\n7\n\n\n\n\n");
-    client.CloseInput();
+    client.Write("Tester\n7\n\n\n\n\nTester\n7\n\n\n\n\n");
     const int code = client.WaitExit(30000);
     const std::string out = client.output();
     EXPECT_EQ(code, 255) << out;
     EXPECT_NE(out.find("- Warning: Could not save client.cfg (error -4)\n"), std::string::npos) << out;
     EXPECT_NE(out.find("Could not write MyQuorvel.html.\n"), std::string::npos) << out;
-    EXPECT_TRUE(qrvtest::EndsWith(out, "Configuration needs answers on the console, but console input has "
-                                       "ended; run qrv3 -config with a console to configure.\n"))
+    EXPECT_TRUE(qrvtest::EndsWith(out, "The configuration could not be saved in client.cfg; run qrv3 -config "
+                                       "once it can be written.\n"))
         << out;
-    if (qrvfault::RunKnownFaults()) {
-        // Known client fault: settings that cannot be saved are asked for
-        // again after every round, for as long as someone answers.
-        EXPECT_EQ(CountOf(out, "Configuring Quorvel...\n"), 1u) << out;
-    }
+    EXPECT_EQ(CountOf(out, "Configuring Quorvel...\n"), 1u) << out;
+    ExpectUnchanged();
+}
+
+TEST_F(ReadOnlyDirTest, NothingToStartFromAndNobodyToAnswer) {
+    Freeze();
+    // Started as a service: every question keeps its default, and the
+    // settings still cannot be saved. One round, one line, and the end.
+    ChildProcess client(qrvtest::BinPath("qrv3"), {"-local"}, ClientEnv());
+    client.CloseInput();
+    const int code = client.WaitExit(30000);
+    const std::string out = client.output();
+    EXPECT_EQ(code, 255) << out;
+    EXPECT_NE(out.find("Change advanced options [no] (yes/no)? \n"), std::string::npos) << out;
+    EXPECT_TRUE(qrvtest::EndsWith(out, "The configuration could not be saved in client.cfg; run qrv3 -config "
+                                       "once it can be written.\n"))
+        << out;
+    EXPECT_EQ(CountOf(out, "Configuring Quorvel...\n"), 1u) << out;
     ExpectUnchanged();
 }
 

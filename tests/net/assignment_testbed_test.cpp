@@ -169,3 +169,21 @@ TEST_F(AssignmentTest, AssignmentNamesWorkServerAndKeepsNewsAndPort) {
     EXPECT_NE(text.find("+ Could not connect to Assignment Server 2\n"), std::string::npos);
     EXPECT_EQ(CurrentServerPort(), kPrimaryAssignmentPort) << "no answer changes no port";
 }
+
+TEST_F(AssignmentTest, NewsWithEscapesAndLineBreaksIsPrintedAndKeptMasked) {
+    // A news text that would clear the screen and forge a log line of its own.
+    ASSERT_TRUE(Configure("primary", R"({"news": "Hi\u001b[2J\r\n+ Fake line\u007f \u00e9"})"));
+    AssignmentReply reply{};
+    std::string text;
+    {
+        qrvnet::ConsoleCapture console;
+        ASSERT_EQ(RequestAssignment(&reply, 0.0f), 0);
+        text = console.Text();
+    }
+    EXPECT_NE(text.find("+ News From Quorvel: Hi?[2J??+ Fake line? \xe9\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_EQ(text.find('\r'), std::string::npos) << text;
+    char news[200];
+    CopyNewsText(news, sizeof news);
+    EXPECT_STREQ(news, "Hi?[2J??+ Fake line? \xe9");
+}

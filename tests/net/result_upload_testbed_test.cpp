@@ -120,6 +120,19 @@ TEST_F(ResultUploadTest, HeaderNamesUnitAndServerChecksIt) {
     EXPECT_EQ(result, 22);
 }
 
+TEST_F(ResultUploadTest, StoredPortIsUsedByItsLowSixteenBits) {
+    // A queue.dat entry whose port word holds more than a port: the results
+    // go to the port of its low 16 bits, 80 here, not nowhere.
+    entry_.set_server_port(65536 + 80);
+    int result = 0;
+    Send(&result);
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(Journal("upload").size(), 1u);
+    // The unit itself was fetched on 8080: only the upload reached ws1 on 80.
+    const std::string journal = testbed_.Control("GET", "/journal");
+    EXPECT_NE(journal.find(R"("local": "127.0.0.2:80")"), std::string::npos) << journal;
+}
+
 TEST_F(ResultUploadTest, LongResultsAreCutAtTheLimit) {
     qrvtest::WriteFileText(kResults, std::string(3000000, 'r'));
     int result = 0;

@@ -174,6 +174,24 @@ TEST_F(WorkFetchTest, DeadlineZeroAndPortZeroAndLeadingCrLf) {
     EXPECT_NE(requests[1]["server"].find("ws1"), std::string::npos);
 }
 
+TEST_F(WorkFetchTest, PortAboveSixteenBitsIsTakenByItsLowBits) {
+    // The port field is 32 bits wide; its low 16 bits name the port, so the
+    // unit is kept (and later returned there) rather than thrown away.
+    ASSERT_TRUE(Configure("ws1", R"({"reply_port": 73616})"));  // 65536 + 8080
+    QueueEntry entry;
+    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    EXPECT_EQ(entry.server_port(), 8080u);
+    // Low bits of 80 while the unit came in on 8080: the reply's port wins.
+    ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65616})"));
+    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    EXPECT_EQ(entry.server_port(), 80u);
+    // Low bits of 0 mean no port, as a 0 does: the assignment server's.
+    ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65536})"));
+    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    EXPECT_EQ(entry.server_port(), 8080u);
+    EXPECT_EQ(testbed_.Summary("units_issued"), 3);
+}
+
 TEST_F(WorkFetchTest, PayloadOfTheLimitIsTakenOneMoreIsRefused) {
     ASSERT_TRUE(Configure("ws1", R"({"units": {"source": "random", "size": 2097152}})"));
     QueueEntry entry;

@@ -50,6 +50,15 @@ TEST_F(QueueDisplayTest, EachKindOfSlotToTheCharacter) {
     EXPECT_EQ(FormatQueueInfo(q), expected);
 }
 
+TEST_F(QueueDisplayTest, CoreNameFromTheServerIsShownWithItsControlsMasked) {
+    WorkQueue q;
+    q.entries[0] = MakeUnit(kSlotReady, Seconds2003(9, 30, 23, 59, 59));
+    q.entries[0].set_core_name("A\x1b[2J\r\nB");
+    const std::string table = FormatQueueInfo(q);
+    EXPECT_NE(table.find("\"  A?[2J??B\" (78)"), std::string::npos) << table;
+    EXPECT_EQ(table.find('\x1b'), std::string::npos);
+}
+
 TEST_F(QueueDisplayTest, LongCoreNamesAreShownWholeInConsoleAndLog) {
     WorkQueue q;
     const std::string name(63, 'n');

@@ -65,6 +65,13 @@ TEST_F(AtomicFileTest, ReplacesWholeAndKeepsPermissions) {
     EXPECT_EQ(ReadFileText("work/wudata_01.dat"), "unit");
     EXPECT_EQ(Entries("."), (std::set<std::string>{"queue.dat", "work"}));
     EXPECT_EQ(Entries("work"), (std::set<std::string>{"wudata_01.dat"}));
+
+    // Permissions given are taken whatever the old file had, and by a new one.
+    ASSERT_EQ(v3FileReplaceAtomically("queue.dat", "s", 1, kSecretFilePermissions), kFileOk);
+    EXPECT_EQ(Mode("queue.dat"), 0600u);
+    ASSERT_EQ(v3FileReplaceAtomically("new.cfg", "s", 1, kSecretFilePermissions), kFileOk);
+    EXPECT_EQ(Mode("new.cfg"), 0600u);
+    EXPECT_EQ(ReadFileText("new.cfg"), "s");
 }
 
 TEST_F(AtomicFileTest, ArgumentChecks) {

@@ -76,4 +76,15 @@ TEST(TextTest, FindRequiresTheMatchToEndWithinN) {
     EXPECT_EQ(v3StrFind(t, nullptr, 5), nullptr);
 }
 
+TEST(TextTest, MaskControlsReplacesC0AndDeleteOnlyWithinNAndTheText) {
+    // The blank and bytes above 0x7F are text; 0x1F and 0x7F are not.
+    char t[] = "a\x1b[2J\r\n \x1f\x7f\x80\xe9z\0\x1b";
+    v3StrMaskControls(t, sizeof t);
+    EXPECT_EQ(std::string(t, sizeof t - 1), std::string("a?[2J?? ??\x80\xe9z\0\x1b", 15));
+    char u[] = "\t\t\t";
+    v3StrMaskControls(u, 2);
+    EXPECT_STREQ(u, "??\t");
+    v3StrMaskControls(nullptr, 5);
+}
+
 }  // namespace
