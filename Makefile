@@ -5,12 +5,17 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps build test test-asan demo bench clean
+.PHONY: all deps test-deps build test test-asan demo bench clean
 
 all: build
 
+# What the build and the demo need; the tests' own extras (a real HTTP
+# proxy) are installed by the test targets only.
 deps:
 	@scripts/install-deps.sh
+
+test-deps:
+	@scripts/install-deps.sh --test
 
 $(BUILD)/build.ninja: | deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -18,13 +23,13 @@ $(BUILD)/build.ninja: | deps
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-test: build
+test: test-deps build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 $(BUILD_ASAN)/build.ninja: | deps
 	cmake -S . -B $(BUILD_ASAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DQRV_SANITIZE=ON
 
-test-asan: deps $(BUILD_ASAN)/build.ninja
+test-asan: test-deps $(BUILD_ASAN)/build.ninja
 	cmake --build $(BUILD_ASAN) -j $(JOBS)
 	cd $(BUILD_ASAN) && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --output-on-failure -j $(JOBS)
@@ -36,7 +41,37 @@ demo: build
 	testbed/demo/run-demo --build $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED)
+
+# ---- Installing and packaging ----------------------------------------------
+# `make install` installs the client as `make build` built it, under PREFIX
+# (and DESTDIR, when set). `make deb` builds the client alone the way a
+# Debian package build does (dpkg-buildflags with every hardening feature,
+# warnings not fatal: a packager's compiler may warn where ours does not) and
+# makes the package with CPack, then runs lintian on it. It refuses a
+# package with the testbed's demo key and servers; DEB_OPTIONS passes the
+# deployment's -D settings (QRV_PUBLIC_KEY_FILE, QRV_ASSIGN_HOST_PRIMARY,
+# ...). `make test-package` makes a package for the testbed and tries it as
+# a volunteer would (packaging/tests/try-as-volunteer; root only).
+PREFIX             ?= /usr/local
+BUILD_DEB          ?= build-deb
+BUILD_DEB_TESTBED  ?= build-deb-testbed
+DEB_OPTIONS        ?=
+
+.PHONY: install deb test-package package-deps
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
+package-deps:
+	@scripts/install-deps.sh --package
+
+deb: package-deps
+	scripts/make-deb.sh $(BUILD_DEB) $(JOBS) $(DEB_OPTIONS)
+
+test-package: package-deps build
+	scripts/make-deb.sh $(BUILD_DEB_TESTBED) $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
+	packaging/tests/try-as-volunteer --deb-dir $(BUILD_DEB_TESTBED) --build $(BUILD)
 
 # ---- Hostile input and concurrency: fuzzing and ThreadSanitizer ------------
 # `make fuzz` runs every libFuzzer target of fuzz/ for FUZZ_SECONDS each and
@@ -82,9 +117,9 @@ $(BUILD_TSAN)/build.ninja: | clang-deps
 	cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
 	  -DCMAKE_C_FLAGS=-fsanitize=thread -DCMAKE_CXX_FLAGS=-fsanitize=thread \
-	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread
+	  -DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread -DQRV_HARDENING=OFF
 
-test-tsan: clang-deps $(BUILD_TSAN)/build.ninja
+test-tsan: test-deps clang-deps $(BUILD_TSAN)/build.ninja
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	scripts/test-tsan.sh $(BUILD_TSAN) $(JOBS)
 # ----------------------------------------------------------------------------

@@ -27,7 +27,7 @@ protected:
         registry_ = dir() + "/registry";
         mkdir(registry_.c_str(), 0700);
         mkdir("run", 0700);
-        chdir("run");
+        ASSERT_EQ(chdir("run"), 0);
     }
     void StoreUserID() {
         WriteFileText(registry_ + "/HKLM.txt", "[Software\\Tarnwick\\Quorvel]\nUserID=bin:2a00000000000000\n\n");

@@ -340,7 +340,7 @@ TEST_F(SettingsTest, WorkingDirectoryFromTheRegistry) {
     EXPECT_EQ(std::filesystem::current_path().string(), work);
 
     // The partner edition keeps its directory.
-    chdir(dir().c_str());
+    ASSERT_EQ(chdir(dir().c_str()), 0);
     gClientState.edition_code = 5;
     EXPECT_EQ(SetWorkingDirectory(), 0);
     EXPECT_EQ(std::filesystem::current_path().string(), dir());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 #include "core/bundle_maker.h"
@@ -44,7 +45,7 @@ protected:
             const bool blank = ch == ' ' || ch == '\n';
             if (!blank || (!out->empty() && out->back() != ' ')) *out += blank ? ' ' : ch;
         }
-        std::system("rm -rf build");
+        std::filesystem::remove_all("build");
         return status;
     }
 };
