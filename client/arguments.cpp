@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "client/version.h"
+#include "version.h"
 #include "log/banner.h"
 #include "log/log.h"
 #include "support/exit.h"

@@ -76,15 +76,20 @@ int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
                          const char* suffix, const CoreCommandOptions& o) {
     out[0] = '\0';
     size_t n = 0;
-    bool fits = Append(out, &n, "%s -dir %s -suffix %s", core_file, work_dir, suffix);
-    if (fits && o.cleanup) fits = Append(out, &n, " -cleanup");
-    if (fits && o.priority != 0) fits = Append(out, &n, " -priority %d", static_cast<int>(o.priority));
-    if (fits && o.cpu_usage != 100) fits = Append(out, &n, " -cpu %d", static_cast<int>(o.cpu_usage));
-    if (fits && o.no_assembly) fits = Append(out, &n, " -noassembly");
-    if (fits && o.notermcheck) fits = Append(out, &n, " -notermcheck");
-    if (fits && o.service) fits = Append(out, &n, " -service");
-    if (fits && o.forceasm) fits = Append(out, &n, " -forceasm");
-    if (fits) fits = Append(out, &n, " -lifeline %u\n", static_cast<unsigned>(o.lifeline));
+    namespace cc = core_contract;
+    bool fits = Append(out, &n, "%s %s %s %s %s", core_file, cc::kArgDir, work_dir, cc::kArgSuffix, suffix);
+    if (fits && o.cleanup) fits = Append(out, &n, " %s", cc::kArgCleanup);
+    if (fits && o.priority != 0) {
+        fits = Append(out, &n, " %s %d", cc::kArgPriority, static_cast<int>(o.priority));
+    }
+    if (fits && o.cpu_usage != 100) {
+        fits = Append(out, &n, " %s %d", cc::kArgCpu, static_cast<int>(o.cpu_usage));
+    }
+    if (fits && o.no_assembly) fits = Append(out, &n, " %s", cc::kArgNoAssembly);
+    if (fits && o.notermcheck) fits = Append(out, &n, " %s", cc::kArgNoTermCheck);
+    if (fits && o.service) fits = Append(out, &n, " %s", cc::kArgService);
+    if (fits && o.forceasm) fits = Append(out, &n, " %s", cc::kArgForceAsm);
+    if (fits) fits = Append(out, &n, " %s %u\n", cc::kArgLifeline, static_cast<unsigned>(o.lifeline));
     if (!fits) out[0] = '\0';
     return fits ? 0 : -1;
 }
@@ -112,7 +117,8 @@ uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix
         LogPrint("- Command line for %s too long; core not started\n", core_file);
     }
     CoreOutputHandshake handshake;
-    std::snprintf(handshake.log_path, sizeof handshake.log_path, "%slogfile_%s.txt", work_dir, suffix);
+    std::snprintf(handshake.log_path, sizeof handshake.log_path, "%s%s%s%s", work_dir,
+                  core_contract::kCoreLogStem, suffix, core_contract::kLogExtension);
     // Only this run's output is to be copied.
     v3FileDelete(handshake.log_path);
     if (cleanup != 0) return Supervise(command, true);

@@ -7,21 +7,24 @@
 #include <cstddef>
 #include <cstdint>
 
-// Exit codes of a core.
-inline constexpr uint32_t kCoreSettingsChanged = 98;
+#include "contract/core_contract.h"
+
+// Exit codes of a core, as the contract with the cores fixes them, and the
+// one the client gives a core that could not be started.
+inline constexpr uint32_t kCoreSettingsChanged = core_contract::kSettingsChanged;
 inline constexpr uint32_t kCoreStartFailed = 99;      // also an exit with 0
-inline constexpr uint32_t kCoreFinished = 100;
-inline constexpr uint32_t kCoreSpecialExit = 101;     // cleanup done; in normal mode an error
-inline constexpr uint32_t kCoreInterrupted = 102;
-inline constexpr uint32_t kCoreOutOfDate = 110;
-inline constexpr uint32_t kCoreBadFormat = 111;
-inline constexpr uint32_t kCoreUnitInvalid = 112;
-inline constexpr uint32_t kCoreUnitCorrupt = 113;
-inline constexpr uint32_t kCoreUnitEnded = 114;
-inline constexpr uint32_t kCoreBadArguments = 115;
-inline constexpr uint32_t kCoreNoWorkFiles = 116;
-inline constexpr uint32_t kCoreFileError = 117;
-inline constexpr uint32_t kCoreMissing = 120;         // also: the core file is absent
+inline constexpr uint32_t kCoreFinished = core_contract::kFinished;
+inline constexpr uint32_t kCoreSpecialExit = core_contract::kSpecial;  // cleanup done; in normal mode an error
+inline constexpr uint32_t kCoreInterrupted = core_contract::kInterrupted;
+inline constexpr uint32_t kCoreOutOfDate = core_contract::kOutOfDate;
+inline constexpr uint32_t kCoreBadFormat = core_contract::kBadFormat;
+inline constexpr uint32_t kCoreUnitInvalid = core_contract::kUnitInvalid;
+inline constexpr uint32_t kCoreUnitCorrupt = core_contract::kUnitCorrupt;
+inline constexpr uint32_t kCoreUnitEnded = core_contract::kUnitEnded;
+inline constexpr uint32_t kCoreBadArguments = core_contract::kBadArguments;
+inline constexpr uint32_t kCoreNoWorkFiles = core_contract::kNoWorkFiles;
+inline constexpr uint32_t kCoreFileError = core_contract::kFileError;
+inline constexpr uint32_t kCoreMissing = core_contract::kMissing;  // also: the core file is absent
 
 // Longest core command line, in characters (without the terminator).
 inline constexpr size_t kCoreCommandLineMax = 374;

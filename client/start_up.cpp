@@ -62,6 +62,7 @@ void LoadOrConfigure(ClientState* state) {
     while (state->run_mode == MODE_CONFIG) {
         LogPrint("Configuring Quorvel...\n\n");
         const int saved = RunConfiguration();
+        WriteStatusPage();
         if (LoadSettings() == 0) break;
         if (saved != 0) StopForUnsavedConfiguration();
     }

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "client/core_file.h"
+#include "core/core_file.h"
 #include "client/core_launch.h"
 #include "client/shutdown.h"
 #include "core/core_download.h"
@@ -11,13 +11,22 @@
 #include "queue/delete_unit.h"
 #include "queue/get_work.h"
 #include "queue/queue_display.h"
-#include "queue/return_results.h"
+#include "conversation/return_results.h"
+#include "conversation/work_fetch.h"
 #include "support/console_input.h"
 #include "support/thread.h"
 
+namespace {
+
+int GetWorkFromServers(WorkQueue* queue, uint32_t* index) {
+    return GetWork(queue, index, FetchWork);
+}
+
+}  // namespace
+
 WorkCycleOps DefaultWorkCycleOps() {
     WorkCycleOps ops;
-    ops.get_work = GetWork;
+    ops.get_work = GetWorkFromServers;
     ops.download_core = ::DownloadCore;
     ops.send_finished = SendFinishedUnit;
     ops.send_all = SendAllFinished;

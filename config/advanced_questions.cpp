@@ -1,6 +1,6 @@
 // The advanced group of the configuration questions.
 #include "client/client_state.h"
-#include "net/client_type.h"
+#include "config/client_type.h"
 #include "config/config_file.h"
 #include "config/interactive_config.h"
 #include "config/questions.h"

@@ -2,7 +2,7 @@
 #include "config/identity.h"
 
 #include "client/client_state.h"
-#include "client/version.h"
+#include "version.h"
 #include "config/config_file.h"
 #include "config/registry_store.h"
 #include "config/settings.h"

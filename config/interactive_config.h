@@ -4,7 +4,8 @@
 
 // Loads client.cfg (keeping what the object holds when it cannot), asks the
 // three groups of questions, seeds the C library's random numbers with the
-// user ID, loads client.cfg again and writes the local status page. 0, or
+// user ID and loads client.cfg again; the caller then writes the local
+// status page with the new name and team. 0, or
 // kAnswersNotSaved (config/questions.h) when client.cfg could not be saved.
 // At the end of console input every question keeps its value, as Enter
 // would; only when a question has no value to keep does it say so on one

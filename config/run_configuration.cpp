@@ -7,7 +7,6 @@
 #include "config/questions.h"
 #include "config/settings.h"
 #include "log/log.h"
-#include "queue/status_page.h"
 #include "support/exit.h"
 #include "support/format.h"
 
@@ -44,6 +43,5 @@ int RunConfiguration() {
     }
     srand(static_cast<uint32_t>(gClientState.user_id));
     v3ConfigLoad(ClientConfig(), kClientConfigFile);
-    WriteStatusPage();
     return saved;
 }

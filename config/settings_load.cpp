@@ -7,7 +7,7 @@
 #include "config/settings.h"
 #include "config/user_id_source.h"
 #include "log/log.h"
-#include "net/socket.h"
+#include "support/socket.h"
 #include "support/format.h"
 #include "support/number_reader.h"
 #include "support/text.h"

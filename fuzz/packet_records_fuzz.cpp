@@ -97,6 +97,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::memcpy(entry->work_header, header.get(), kWorkHeaderBytes);
     const std::string name = entry->core_name();
     FUZZ_CHECK(name.size() <= 63);
-    FUZZ_CHECK(name == FieldText(entry->work_header + kHeaderCoreName, 64, 63));
+    FUZZ_CHECK(name == FieldText(entry->work_header + kWhCoreName, 64, 63));
     return 0;
 }

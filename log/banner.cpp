@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "build_options.h"
-#include "client/version.h"
+#include "version.h"
 #include "log/log.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "net/deadline.h"
-#include "net/socket.h"
+#include "support/socket.h"
 
 // Result codes of the HTTP family.
 inline constexpr int kHTTPOk = 0;

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "client/client_state.h"
-#include "client/platform_codes.h"
-#include "client/version.h"
+#include "support/platform_codes.h"
+#include "version.h"
 #include "net/packet_fields.h"
 #include "support/memory.h"
 

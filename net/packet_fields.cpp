@@ -22,16 +22,6 @@ uint64_t GetBE64(const uint8_t* record, size_t offset) {
     return v;
 }
 
-void PutLE32(uint8_t* record, size_t offset, uint32_t value) {
-    for (size_t i = 0; i < 4; ++i) record[offset + i] = static_cast<uint8_t>(value >> (8 * i));
-}
-
-uint32_t GetLE32(const uint8_t* record, size_t offset) {
-    uint32_t v = 0;
-    for (size_t i = 0; i < 4; ++i) v |= static_cast<uint32_t>(record[offset + i]) << (8 * i);
-    return v;
-}
-
 void PutTextField(uint8_t* record, size_t offset, size_t width, const char* text) {
     std::memset(record + offset, 0, width);
     if (text == nullptr) return;

@@ -11,10 +11,6 @@ void PutBE64(uint8_t* record, size_t offset, uint64_t value);
 uint32_t GetBE32(const uint8_t* record, size_t offset);
 uint64_t GetBE64(const uint8_t* record, size_t offset);
 
-// Little-endian 32-bit words at an offset.
-void PutLE32(uint8_t* record, size_t offset, uint32_t value);
-uint32_t GetLE32(const uint8_t* record, size_t offset);
-
 // Clears a text field of width bytes and copies text into it when it fits
 // with its terminator; a text that does not fit (or none) leaves the field
 // empty, never cut.

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-#include "client/version.h"
+#include "version.h"
 #include "net/deadline.h"
 #include "support/platform/socket.h"
 

@@ -3,9 +3,10 @@
 #include <cstring>
 
 #include "client/client_state.h"
-#include "client/platform_codes.h"
+#include "support/platform_codes.h"
 #include "net/packet.h"
 #include "net/packet_fields.h"
+#include "support/byte_order.h"
 
 namespace {
 
@@ -34,10 +35,10 @@ void WriteCommonFields(uint32_t server_address, uint8_t* h) {
 
 }  // namespace
 
-uint32_t LoadHeaderWord(const uint8_t* header, size_t offset) { return GetLE32(header, offset); }
+uint32_t LoadHeaderWord(const uint8_t* header, size_t offset) { return LoadLE32(header + offset); }
 
 void StoreHeaderWord(uint8_t* header, size_t offset, uint32_t value) {
-    PutLE32(header, offset, value);
+    StoreLE32(header + offset, value);
 }
 
 int BuildClientHeader(uint32_t type, uint32_t payload_size, uint32_t server_address,

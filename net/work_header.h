@@ -1,39 +1,14 @@
-// The 512-byte work header: the work request (type 100), the results upload
-// (300) and the work server's replies (200, 400 and the rejections).
-//
-// On the wire every field is big-endian except server_address and
-// server_port of a reply, which the work servers send little-endian (the
-// first octet of the address in the most significant byte of the value).
-// Held in memory the header is in "stored order": the fields the client
-// reads are little-endian, as the Queue entry keeps the header in queue.dat,
-// on every CPU. Use LoadHeaderWord/StoreHeaderWord for them.
+// Building and reading the 512-byte work header (its layout:
+// queue/work_header_layout.h). Held in memory the header is in "stored
+// order": the fields the client reads are little-endian, as the Queue entry
+// keeps the header in queue.dat, on every CPU. Use LoadHeaderWord and
+// StoreHeaderWord for them.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-inline constexpr size_t kWorkHeaderBytes = 512;
-
-inline constexpr size_t kWhPacketType = 0;
-inline constexpr size_t kWhCoreType = 4;
-inline constexpr size_t kWhProtocolVersion = 8;
-inline constexpr size_t kWhPayloadSize = 12;
-inline constexpr size_t kWhMachineId = 84;
-inline constexpr size_t kWhServerAddress = 88;
-inline constexpr size_t kWhServerPort = 92;
-inline constexpr size_t kWhCoreName = 96;       // char[64]
-inline constexpr size_t kWhUserName = 160;      // char[64]
-inline constexpr size_t kWhTeam = 224;          // char[64]
-inline constexpr size_t kWhClientId = 288;      // u64
-inline constexpr size_t kWhBenchmark = 296;     // u64
-inline constexpr size_t kWhUploadFlagA = 304;
-inline constexpr size_t kWhUploadFlagB = 308;
-inline constexpr size_t kWhCpuType = 312;
-inline constexpr size_t kWhOsType = 316;
-inline constexpr size_t kWhDeadlineSeconds = 320;  // i32
-inline constexpr size_t kWhDoneFromServer = 324;
-inline constexpr size_t kWhZeroTail = 328;         // 184 zero bytes to the end
-static_assert(kWhZeroTail + 184 == kWorkHeaderBytes, "work header layout");
+#include "queue/work_header_layout.h"
 
 // Protocol version sent in every header: client 3.24.
 inline constexpr uint32_t kProtocolVersion = 324;

@@ -3,10 +3,11 @@
 #include <cstdio>
 
 #include "client/client_state.h"
-#include "client/core_file.h"
+#include "core/core_file.h"
 #include "client/core_launch.h"
 #include "log/log.h"
 #include "queue/queue_operations.h"
+#include "queue/slot_files.h"
 #include "queue/work_queue.h"
 #include "support/file.h"
 
@@ -20,8 +21,8 @@ int DeleteUnit(uint32_t index) {
         QueueGuard guard;
         MakeCoreFileName(core_file, gClientState.edition_code, queue->entries[index].core_type());
     }
-    char log_path[32];
-    std::snprintf(log_path, sizeof log_path, "%slogfile_%02u.txt", "work/", index);
+    char log_path[kSlotFileNameSize];
+    SlotFileName(log_path, SlotFile::kCoreLog, index);
 
     // The core knows which files make up its units; the client removes only
     // the core's log and the slot.

@@ -4,7 +4,7 @@
 
 #include "log/log.h"
 #include "queue/queue_operations.h"
-#include "queue/work_fetch.h"
+#include "queue/slot_files.h"
 #include "support/retry_backoff.h"
 
 namespace {
@@ -31,9 +31,7 @@ int ClaimSlot(WorkQueue* queue, uint32_t start, uint32_t* slot) {
 
 }  // namespace
 
-int GetWork(WorkQueue* queue, uint32_t* index) { return GetWorkWith(queue, index, FetchWork); }
-
-int GetWorkWith(WorkQueue* queue, uint32_t* index, WorkFetcher fetch) {
+int GetWork(WorkQueue* queue, uint32_t* index, WorkFetcher fetch) {
     if (queue == nullptr || index == nullptr || fetch == nullptr) return -1;
     uint32_t slot = *index;
     {
@@ -46,8 +44,8 @@ int GetWorkWith(WorkQueue* queue, uint32_t* index, WorkFetcher fetch) {
         }
         if (ClaimSlot(queue, *index, &slot) != 0) return -1;
     }
-    char work_file[32];
-    snprintf(work_file, sizeof work_file, "%swudata_%02d.dat", "work/", static_cast<int>(slot));
+    char work_file[kSlotFileNameSize];
+    SlotFileName(work_file, SlotFile::kWorkData, slot);
     RetryBackoff(kFirstWaitMs, kLongestWaitMs, kSpreadMs);
     // The fetch fills a copy of its own, outside the guard: it may take hours
     // of retries, and a save by another thread meanwhile must neither wait

@@ -6,7 +6,8 @@
 
 #include "queue/work_queue.h"
 
-// The work fetch GetWork uses (FetchWork), or another in tests.
+// The work fetch GetWork uses: the server conversation's FetchWork, or
+// another in tests.
 using WorkFetcher = int (*)(QueueEntry* entry, const char* work_file, WorkQueue* queue);
 
 // Takes the next READY slot after *index; else fetches a unit into the next
@@ -14,5 +15,4 @@ using WorkFetcher = int (*)(QueueEntry* entry, const char* work_file, WorkQueue*
 // A failing fetch is retried without limit, with growing waits. 0 with
 // *index (and the queue's current) set to a READY slot, or -1 when the queue
 // is full and no slot could be freed.
-int GetWork(WorkQueue* queue, uint32_t* index);
-int GetWorkWith(WorkQueue* queue, uint32_t* index, WorkFetcher fetch);
+int GetWork(WorkQueue* queue, uint32_t* index, WorkFetcher fetch);

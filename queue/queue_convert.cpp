@@ -9,6 +9,7 @@
 #include "queue/queue_file_io.h"
 #include "queue/queue_record.h"
 #include "queue/work_queue.h"
+#include "support/byte_order.h"
 #include "support/file.h"
 
 namespace {

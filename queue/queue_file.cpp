@@ -6,6 +6,7 @@
 #include "queue/queue_record.h"
 #include "queue/work_queue.h"
 #include "support/atomic_file.h"
+#include "support/byte_order.h"
 #include "support/file.h"
 #include "support/sleep.h"
 

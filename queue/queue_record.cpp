@@ -2,30 +2,10 @@
 
 #include <cstring>
 
+#include "support/byte_order.h"
 #include "support/text.h"
 
-uint32_t LoadLE32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-
-void StoreLE32(uint8_t* p, uint32_t v) {
-    p[0] = static_cast<uint8_t>(v);
-    p[1] = static_cast<uint8_t>(v >> 8);
-    p[2] = static_cast<uint8_t>(v >> 16);
-    p[3] = static_cast<uint8_t>(v >> 24);
-}
-
 namespace {
-
-uint64_t LoadLE64(const uint8_t* p) {
-    return static_cast<uint64_t>(LoadLE32(p)) | static_cast<uint64_t>(LoadLE32(p + 4)) << 32;
-}
-
-void StoreLE64(uint8_t* p, uint64_t v) {
-    StoreLE32(p, static_cast<uint32_t>(v));
-    StoreLE32(p + 4, static_cast<uint32_t>(v >> 32));
-}
 
 // A stored Time value: the signed seconds (the Int128's high half) first,
 // then the binary fraction.
@@ -45,7 +25,7 @@ void QueueEntry::SetHeaderWord(size_t offset, uint32_t value) {
 }
 
 std::string QueueEntry::core_name() const {
-    const char* name = reinterpret_cast<const char*>(work_header + kHeaderCoreName);
+    const char* name = reinterpret_cast<const char*>(work_header + kWhCoreName);
     std::string shown(name, strnlen(name, kCoreNameSize - 1));
     // The work server wrote the name, and it is only ever shown: on the
     // console and in the log, where its control characters would act.
@@ -54,7 +34,7 @@ std::string QueueEntry::core_name() const {
 }
 
 void QueueEntry::set_core_name(const char* name) {
-    char* field = reinterpret_cast<char*>(work_header + kHeaderCoreName);
+    char* field = reinterpret_cast<char*>(work_header + kWhCoreName);
     memset(field, 0, kCoreNameSize);
     if (name != nullptr) memcpy(field, name, strnlen(name, kCoreNameSize - 1));
 }
@@ -68,7 +48,7 @@ void DecodeQueueEntry(const uint8_t* bytes, QueueEntry* entry) {
     entry->core_finished = LoadLE32(bytes + kEntryCoreFinished);
     memcpy(entry->core_location, bytes + kEntryCoreLocation, kCoreLocationSize);
     entry->download_options = bytes[kEntryDownloadOptions];
-    memcpy(entry->work_header, bytes + kEntryWorkHeader, kWorkHeaderSize);
+    memcpy(entry->work_header, bytes + kEntryWorkHeader, kWorkHeaderBytes);
     entry->deadline = LoadTime(bytes + kEntryDeadline);
 }
 
@@ -81,7 +61,7 @@ void EncodeQueueEntry(const QueueEntry& entry, uint8_t* bytes) {
     StoreLE32(bytes + kEntryCoreFinished, entry.core_finished);
     memcpy(bytes + kEntryCoreLocation, entry.core_location, kCoreLocationSize);
     bytes[kEntryDownloadOptions] = entry.download_options;
-    memcpy(bytes + kEntryWorkHeader, entry.work_header, kWorkHeaderSize);
+    memcpy(bytes + kEntryWorkHeader, entry.work_header, kWorkHeaderBytes);
     StoreTime(bytes + kEntryDeadline, entry.deadline);
 }
 

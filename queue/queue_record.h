@@ -20,7 +20,7 @@ inline constexpr size_t kEntryDownloadOptions = 175;
 inline constexpr size_t kEntryWorkHeader = 176;
 inline constexpr size_t kEntryDeadline = 688;
 static_assert(kEntryCoreLocation + kCoreLocationSize == kEntryDownloadOptions);
-static_assert(kEntryWorkHeader + kWorkHeaderSize == kEntryDeadline);
+static_assert(kEntryWorkHeader + kWorkHeaderBytes == kEntryDeadline);
 static_assert(kEntryDeadline + 16 == kQueueEntrySize, "a Queue entry is 704 bytes");
 
 // Offsets within the 7056-byte record.
@@ -31,9 +31,6 @@ inline constexpr size_t kQueueFractionOffset = 7048;
 inline constexpr size_t kQueueCountOffset = 7052;
 static_assert(kQueueEntriesOffset + kQueueSlots * kQueueEntrySize == kQueueFractionOffset);
 static_assert(kQueueCountOffset + 4 == kQueueFileSize, "queue.dat is 7056 bytes");
-
-uint32_t LoadLE32(const uint8_t* p);
-void StoreLE32(uint8_t* p, uint32_t v);
 
 // One entry from/to its 704 bytes.
 void DecodeQueueEntry(const uint8_t* bytes, QueueEntry* entry);

@@ -6,6 +6,7 @@
 #include "client/core_launch.h"
 #include "log/log.h"
 #include "queue/deadline.h"
+#include "queue/slot_files.h"
 #include "queue/unit_status.h"
 #include "queue/whole_file.h"
 #include "support/time_value.h"
@@ -48,8 +49,8 @@ int CheckUnitProgressWith(const UnitProgressInputs& in) {
     if (entry.status != kSlotActive && entry.status != kSlotReady) return -1;
     if (DeadlineInterrupt(in, slot, entry)) return -1;
 
-    char path[32];
-    snprintf(path, sizeof path, "%swuinfo_%02u.dat", "work/", slot);
+    char path[kSlotFileNameSize];
+    SlotFileName(path, SlotFile::kProgress, slot);
     uint8_t record[kProgressRecordSize];
     uint64_t length = 0;
     if (ReadWholeFile(record, sizeof record, &length, path) != 0 || length != sizeof record) {

@@ -8,6 +8,7 @@
 #include "config/registry_store.h"
 #include "queue/queue_record.h"
 #include "queue/whole_file.h"
+#include "support/byte_order.h"
 #include "support/file.h"
 #include "support/time_value.h"
 

@@ -1,20 +1,20 @@
 // The unit status files that people and other programs read while a core
-// works: unitinfo.txt and, in the partner edition, two registry values.
-//
-// The core's progress record ("wuinfo_NN.dat", 512 bytes, little-endian):
-//   4 char[80] unit name   84 u32 total steps   88 u32 steps done
+// works: unitinfo.txt and, in the partner edition, two registry values. They
+// are made from the core's progress record ("wuinfo_NN.dat"; its layout is
+// part of the contract with the cores).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "contract/core_contract.h"
 #include "support/int128.h"
 
-inline constexpr size_t kProgressRecordSize = 512;
-inline constexpr size_t kProgressName = 4;
-inline constexpr size_t kProgressNameSize = 80;
-inline constexpr size_t kProgressTotal = 84;
-inline constexpr size_t kProgressDone = 88;
+using core_contract::kProgressDone;
+using core_contract::kProgressName;
+using core_contract::kProgressNameSize;
+using core_contract::kProgressRecordSize;
+using core_contract::kProgressTotal;
 
 inline constexpr const char* kUnitInfoFile = "unitinfo.txt";
 

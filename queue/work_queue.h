@@ -14,13 +14,13 @@
 #include <mutex>
 #include <string>
 
+#include "queue/work_header_layout.h"
 #include "support/int128.h"
 
 inline constexpr uint32_t kQueueVersion = 324;  // client 3.24 times 100
 inline constexpr uint32_t kQueueSlots = 10;
 inline constexpr size_t kQueueEntrySize = 704;
 inline constexpr size_t kQueueFileSize = 7056;
-inline constexpr size_t kWorkHeaderSize = 512;
 inline constexpr size_t kCoreLocationSize = 127;
 inline constexpr size_t kCoreNameSize = 64;
 
@@ -33,18 +33,10 @@ inline constexpr uint32_t kSlotDone = 2;
 inline constexpr uint32_t kSlotActive = 3;  // in memory only: saved as READY
 inline constexpr uint32_t kSlotFetching = 4;  // in memory only: saved as EMPTY
 
-// Byte offsets of the stored work header's fields the client interprets,
-// counted from the start of the header (entry offset 176). The header is the
-// work server's reply kept as received, with these fields in little-endian
-// host order; every other byte is the server's and is kept untouched.
-inline constexpr size_t kHeaderPacketType = 0;
-inline constexpr size_t kHeaderCoreType = 4;
-inline constexpr size_t kHeaderProtocolVersion = 8;
-inline constexpr size_t kHeaderPayloadSize = 12;
-inline constexpr size_t kHeaderServerAddress = 88;
-inline constexpr size_t kHeaderServerPort = 92;
-inline constexpr size_t kHeaderCoreName = 96;
-inline constexpr size_t kHeaderDeadlineSeconds = 320;
+// The stored work header (entry offset 176) is the work server's reply kept
+// as received, with the fields the client interprets in little-endian order
+// (queue/work_header_layout.h); every other byte is the server's and is
+// kept untouched.
 
 // Type word of a work header kept in a Queue entry.
 inline constexpr uint32_t kStoredHeaderType = 500;
@@ -59,32 +51,32 @@ struct QueueEntry {
     uint32_t core_finished = 0;  // the core ended the unit with code 100
     char core_location[kCoreLocationSize] = {};  // zero-terminated when filled by us
     uint8_t download_options = 0;
-    uint8_t work_header[kWorkHeaderSize] = {};  // as stored in queue.dat
+    uint8_t work_header[kWorkHeaderBytes] = {};  // as stored in queue.dat
     Int128 deadline{};  // received seconds + deadline_seconds; fraction 0
 
     // The interpreted fields of the work header.
-    uint32_t packet_type() const { return HeaderWord(kHeaderPacketType); }
-    uint32_t core_type() const { return HeaderWord(kHeaderCoreType); }
-    uint32_t protocol_version() const { return HeaderWord(kHeaderProtocolVersion); }
-    uint32_t payload_size() const { return HeaderWord(kHeaderPayloadSize); }
+    uint32_t packet_type() const { return HeaderWord(kWhPacketType); }
+    uint32_t core_type() const { return HeaderWord(kWhCoreType); }
+    uint32_t protocol_version() const { return HeaderWord(kWhProtocolVersion); }
+    uint32_t payload_size() const { return HeaderWord(kWhPayloadSize); }
     // a.b.c.d as a * 2^24 + b * 2^16 + c * 2^8 + d; 0 means none.
-    uint32_t server_address() const { return HeaderWord(kHeaderServerAddress); }
-    uint32_t server_port() const { return HeaderWord(kHeaderServerPort); }
+    uint32_t server_address() const { return HeaderWord(kWhServerAddress); }
+    uint32_t server_port() const { return HeaderWord(kWhServerPort); }
     int32_t deadline_seconds() const {
-        return static_cast<int32_t>(HeaderWord(kHeaderDeadlineSeconds));
+        return static_cast<int32_t>(HeaderWord(kWhDeadlineSeconds));
     }
     // The core's display name, at most 63 characters: a header from a server
     // need not terminate it, so it is never read past its 64 bytes.
     std::string core_name() const;
 
-    void set_packet_type(uint32_t v) { SetHeaderWord(kHeaderPacketType, v); }
-    void set_core_type(uint32_t v) { SetHeaderWord(kHeaderCoreType, v); }
-    void set_protocol_version(uint32_t v) { SetHeaderWord(kHeaderProtocolVersion, v); }
-    void set_payload_size(uint32_t v) { SetHeaderWord(kHeaderPayloadSize, v); }
-    void set_server_address(uint32_t v) { SetHeaderWord(kHeaderServerAddress, v); }
-    void set_server_port(uint32_t v) { SetHeaderWord(kHeaderServerPort, v); }
+    void set_packet_type(uint32_t v) { SetHeaderWord(kWhPacketType, v); }
+    void set_core_type(uint32_t v) { SetHeaderWord(kWhCoreType, v); }
+    void set_protocol_version(uint32_t v) { SetHeaderWord(kWhProtocolVersion, v); }
+    void set_payload_size(uint32_t v) { SetHeaderWord(kWhPayloadSize, v); }
+    void set_server_address(uint32_t v) { SetHeaderWord(kWhServerAddress, v); }
+    void set_server_port(uint32_t v) { SetHeaderWord(kWhServerPort, v); }
     void set_deadline_seconds(int32_t v) {
-        SetHeaderWord(kHeaderDeadlineSeconds, static_cast<uint32_t>(v));
+        SetHeaderWord(kWhDeadlineSeconds, static_cast<uint32_t>(v));
     }
     // Stores name, cut to 63 characters, zero-filling the rest of the field.
     void set_core_name(const char* name);

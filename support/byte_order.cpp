@@ -64,3 +64,25 @@ void WriteBE64(void* dst, const void* src) {
     if (!dst || !src) return;
     ConvertBytes(dst, src, 8);
 }
+
+uint32_t LoadLE32(const void* p) {
+    const auto* in = static_cast<const unsigned char*>(p);
+    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
+           static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
+}
+
+void StoreLE32(void* p, uint32_t v) {
+    auto* out = static_cast<unsigned char*>(p);
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+uint64_t LoadLE64(const void* p) {
+    const auto* in = static_cast<const unsigned char*>(p);
+    return static_cast<uint64_t>(LoadLE32(in)) | static_cast<uint64_t>(LoadLE32(in + 4)) << 32;
+}
+
+void StoreLE64(void* p, uint64_t v) {
+    auto* out = static_cast<unsigned char*>(p);
+    StoreLE32(out, static_cast<uint32_t>(v));
+    StoreLE32(out + 4, static_cast<uint32_t>(v >> 32));
+}

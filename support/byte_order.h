@@ -16,3 +16,11 @@ void WriteBE32(void* dst, const void* src);
 // 8 bytes, most significant first -> native uint64_t, and back.
 void ReadBE64(void* dst, const void* src);
 void WriteBE64(void* dst, const void* src);
+
+// Little-endian fields, least significant byte first on every CPU: queue.dat,
+// the work header as a Queue entry keeps it, the core's progress record and
+// the few little-endian fields of the wire records.
+uint32_t LoadLE32(const void* p);
+void StoreLE32(void* p, uint32_t v);
+uint64_t LoadLE64(const void* p);
+void StoreLE64(void* p, uint64_t v);

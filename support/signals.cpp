@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "contract/core_contract.h"
 #include "support/exit.h"
 #include "support/format.h"
 #include "support/platform/process.h"
@@ -118,8 +119,8 @@ int EnsureRegisteredLocked(SignalState& st) {
     uint64_t pid = v3ProcessID();
     if (pid == 0) return -1;
     if (!st.names_made.load()) {
-        v3StringPrint(st.names[0], kNameSize, "%016Y-SIGINT", pid);
-        v3StringPrint(st.names[1], kNameSize, "%016Y-SIGTERM", pid);
+        v3StringPrint(st.names[0], kNameSize, "%016Y%s", pid, core_contract::kSemaphoreTerminate);
+        v3StringPrint(st.names[1], kNameSize, "%016Y%s", pid, core_contract::kSemaphoreInterrupt);
     }
     for (int slot = 0; slot < 2; ++slot) {
         if (st.semaphores[slot] != nullptr) continue;
@@ -199,9 +200,9 @@ int v3SignalSend(uint64_t pid, int sig) {
 
     char name[kNameSize];
     if (sig == kSignalInterrupt) {
-        v3StringPrint(name, sizeof name, "%016Y-SIGTERM", pid);
+        v3StringPrint(name, sizeof name, "%016Y%s", pid, core_contract::kSemaphoreInterrupt);
     } else if (sig == kSignalTerminate) {
-        v3StringPrint(name, sizeof name, "%016Y-SIGINT", pid);
+        v3StringPrint(name, sizeof name, "%016Y%s", pid, core_contract::kSemaphoreTerminate);
     } else {
         return -1;
     }

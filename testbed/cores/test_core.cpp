@@ -24,11 +24,14 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "contract/core_args.h"
-#include "contract/core_exit_codes.h"
-#include "contract/core_files.h"
-#include "contract/core_process.h"
+#include "contract/core_contract.h"
+#include "core_side/core_args.h"
+#include "core_side/core_exit_codes.h"
+#include "core_side/core_files.h"
+#include "core_side/core_process.h"
 #include "test_core_script.h"
+
+namespace cc = core_contract;
 
 namespace {
 
@@ -47,7 +50,7 @@ public:
     TestCore(const qrvcore::CoreArgs& args, std::string script_path)
         : args_(args),
           journal_path_(script_path.empty() ? "" : script_path + ".journal"),
-          log_(args.UnitFile("logfile_", ".txt")),
+          log_(args.UnitFile(cc::kCoreLogStem, cc::kLogExtension)),
           name_("Test unit " + args.suffix) {}
 
     void Journal(const std::string& line);
@@ -121,7 +124,7 @@ bool TestCore::SleepWatching(long ms, int* code) {
 }
 
 void TestCore::RemoveUnitFiles() {
-    for (const char* stem : {"wudata_", "wuresults_", "wuinfo_"})
+    for (const char* stem : {cc::kWorkDataStem, cc::kResultsStem, cc::kProgressStem})
         qrvcore::RemoveFile(args_.UnitFile(stem, ".dat"));
 }
 
@@ -145,7 +148,7 @@ int TestCore::Do(const testcore::Command& c, bool* stop) {
     } else if (c.verb == "name") {
         name_ = c.text;
     } else if (c.verb == "progress") {
-        qrvcore::WriteProgressRecord(args_.UnitFile("wuinfo_", ".dat"), name_,
+        qrvcore::WriteProgressRecord(args_.UnitFile(cc::kProgressStem, cc::kDataExtension), name_,
                                      static_cast<uint32_t>(c.b), static_cast<uint32_t>(c.a));
     } else if (c.verb == "result" || c.verb == "result_size") {
         std::string data = c.text + "\n";
@@ -153,7 +156,7 @@ int TestCore::Do(const testcore::Command& c, bool* stop) {
             data.resize(static_cast<size_t>(c.a));
             for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>('A' + i % 26);
         }
-        qrvcore::WriteFileAtomic(args_.UnitFile("wuresults_", ".dat"), data.data(), data.size());
+        qrvcore::WriteFileAtomic(args_.UnitFile(cc::kResultsStem, cc::kDataExtension), data.data(), data.size());
     } else if (c.verb == "sleep_ms") {
         *stop = SleepWatching(c.a, &code);
     } else if (c.verb == "on_sigint") {

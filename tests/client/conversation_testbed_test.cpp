@@ -15,7 +15,7 @@
 #include "common/testbed.h"
 #include "core/bundle_maker.h"
 #include "net/conversation_support.h"
-#include "queue/work_fetch.h"
+#include "conversation/work_fetch.h"
 #include "queue/work_queue.h"
 #include "support/time_value.h"
 

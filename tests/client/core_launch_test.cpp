@@ -9,7 +9,7 @@
 #include <string>
 #include <thread>
 
-#include "client/core_file.h"
+#include "core/core_file.h"
 #include "client/core_launch.h"
 #include "client/core_output.h"
 #include "client/core_run_fixture.h"

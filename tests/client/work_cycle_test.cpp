@@ -67,7 +67,7 @@ int FakeGetWork(WorkQueue* queue, uint32_t* index) {
         if (queue->entries[i].status == kSlotEmpty) qrvtest::AddTestUnit(queue, i);
     }
     if (g_fakes.queue_full) return -1;
-    return GetWorkWith(queue, index, FakeFetch);
+    return GetWork(queue, index, FakeFetch);
 }
 
 int FakeDownload(uint32_t type, const char* file, const char* location, uint8_t options) {

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "net/client_type.h"
+#include "config/client_type.h"
 #include "config/interactive_config.h"
 #include "config/questions.h"
 #include "config_fixture.h"

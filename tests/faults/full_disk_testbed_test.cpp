@@ -20,7 +20,7 @@
 #include "faults/fault_support.h"
 #include "net/conversation_support.h"
 #include "queue/status_page.h"
-#include "queue/work_fetch.h"
+#include "conversation/work_fetch.h"
 #include "support/atomic_file.h"
 
 using qrvtest::CountOf;

@@ -12,7 +12,7 @@
 
 #include "faults/client_run.h"
 #include "faults/fault_support.h"
-#include "queue/work_fetch.h"
+#include "conversation/work_fetch.h"
 #include "support/time_value.h"
 
 namespace {

@@ -17,8 +17,8 @@
 #include "faults/cut_server.h"
 #include "faults/fault_support.h"
 #include "net/conversation_support.h"
-#include "net/result_upload.h"
-#include "queue/work_fetch.h"
+#include "conversation/result_upload.h"
+#include "conversation/work_fetch.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "net/http_client.h"
 #include "net_test_support.h"
-#include "recording_server.h"
+#include "common/recording_server.h"
 
 using qrvnet::Answer;
 using qrvnet::Peer;

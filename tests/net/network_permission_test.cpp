@@ -7,7 +7,7 @@
 #include "net/download.h"
 #include "net/network_permission.h"
 #include "net_test_support.h"
-#include "recording_server.h"
+#include "common/recording_server.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 #include <cstring>
 #include <string>
 
-#include "client/platform_codes.h"
+#include "support/platform_codes.h"
 #include "config/config_file.h"
-#include "net/client_type.h"
+#include "config/client_type.h"
 #include "net/packet.h"
 #include "net/work_header.h"
 #include "net_test_support.h"

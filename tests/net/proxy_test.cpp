@@ -18,7 +18,7 @@
 #include "net/connection.h"
 #include "net/download.h"
 #include "net_test_support.h"
-#include "recording_server.h"
+#include "common/recording_server.h"
 
 using qrvnet::Answer;
 using qrvnet::RecordingServer;

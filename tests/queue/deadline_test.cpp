@@ -6,6 +6,7 @@
 #include "queue/unit_progress.h"
 #include "queue/unit_status.h"
 #include "queue_test_support.h"
+#include "support/byte_order.h"
 #include "support/dir.h"
 
 namespace {

@@ -67,7 +67,7 @@ TEST_F(QueueDisplayTest, LongCoreNamesAreShownWholeInConsoleAndLog) {
         e.set_core_name(name.c_str());
     }
     // A name filling its whole field without a terminator stops at 63.
-    memset(q.entries[9].work_header + kHeaderCoreName, 'x', kCoreNameSize);
+    memset(q.entries[9].work_header + kWhCoreName, 'x', kCoreNameSize);
     const std::string table = FormatQueueInfo(q);
     EXPECT_GT(table.size(), 1024u);
     EXPECT_NE(table.find("\"" + name + "\""), std::string::npos);

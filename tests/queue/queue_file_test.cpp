@@ -9,6 +9,7 @@
 #include "queue/work_queue.h"
 #include "queue_test_support.h"
 #include "support/atomic_file.h"
+#include "support/byte_order.h"
 
 namespace {
 

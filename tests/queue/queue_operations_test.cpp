@@ -4,6 +4,7 @@
 
 #include "queue/get_work.h"
 #include "queue/queue_operations.h"
+#include "support/byte_order.h"
 #include "queue_test_support.h"
 
 namespace {
@@ -144,7 +145,7 @@ TEST_F(QueueOperationsTest, GetWorkTakesTheNextReadySlotWrappingRound) {
     q.entries[7] = MakeUnit(kSlotReady, 10);
     q.current = 7;
     uint32_t index = 7;
-    ASSERT_EQ(GetWorkWith(&q, &index, Fetch), 0);
+    ASSERT_EQ(GetWork(&q, &index, Fetch), 0);
     EXPECT_EQ(index, 2u);
     EXPECT_EQ(q.current, 2u);
     EXPECT_EQ(g_fetch.calls, 0);
@@ -159,7 +160,7 @@ TEST_F(QueueOperationsTest, GetWorkFreesTheOldestSlotWhenAllAreInUse) {
     q.entries[6].received = MakeTimeValue(50, 0);
     uint32_t index = 0;
     BeginCapture();
-    ASSERT_EQ(GetWorkWith(&q, &index, Fetch), 0);
+    ASSERT_EQ(GetWork(&q, &index, Fetch), 0);
     const std::string out = EndCapture();
     EXPECT_NE(out.find("- Work queue full. Deleting oldest item\n"), std::string::npos);
     EXPECT_EQ(index, 3u);
@@ -180,7 +181,7 @@ TEST_F(QueueOperationsTest, GetWorkFailsWhenTheFullQueueHasNoOlderUnit) {
     }
     uint32_t index = 4;
     BeginCapture();
-    EXPECT_EQ(GetWorkWith(&q, &index, Fetch), -1);
+    EXPECT_EQ(GetWork(&q, &index, Fetch), -1);
     const std::string out = EndCapture();
     EXPECT_NE(out.find("- Fatal Error: Queue full, but delete failed\n"), std::string::npos);
     EXPECT_EQ(g_fetch.calls, 0);
@@ -207,7 +208,7 @@ TEST_F(QueueOperationsTest, AClientKilledDuringAFetchFindsTheSlotEmptyAgain) {
     q.entries[0] = MakeUnit(kSlotDone, 10);
     uint32_t index = 0;
     BeginCapture();
-    ASSERT_EQ(GetWorkWith(&q, &index, FetchWhileAnotherThreadSaves), 0);
+    ASSERT_EQ(GetWork(&q, &index, FetchWhileAnotherThreadSaves), 0);
     EndCapture();
     ASSERT_EQ(index, 1u);
     EXPECT_EQ(g_fetch.status_seen, kSlotFetching);
@@ -223,7 +224,7 @@ TEST_F(QueueOperationsTest, GetWorkRetriesAFailingFetchWithGrowingWaits) {
     g_fetch.slot = 1;
     uint32_t index = 0;
     BeginCapture();
-    ASSERT_EQ(GetWorkWith(&q, &index, Fetch), 0);
+    ASSERT_EQ(GetWork(&q, &index, Fetch), 0);
     const std::string out = EndCapture();
     EXPECT_EQ(index, 1u);  // the search for an empty slot starts after 0
     EXPECT_EQ(g_fetch.calls, 4);

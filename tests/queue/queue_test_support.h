@@ -13,6 +13,7 @@
 #include "log/log.h"
 #include "queue/queue_record.h"
 #include "queue/work_queue.h"
+#include "support/byte_order.h"
 #include "support/sleep.h"
 #include "support/time_value.h"
 

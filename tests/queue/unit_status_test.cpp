@@ -9,6 +9,7 @@
 #include "queue/status_page.h"
 #include "queue/unit_status.h"
 #include "queue/whole_file.h"
+#include "support/byte_order.h"
 #include "queue_test_support.h"
 #include "build_options.h"
 

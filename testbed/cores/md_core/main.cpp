@@ -3,11 +3,14 @@
 // and honours the whole core contract. See README.md in the parent folder.
 #include <string>
 
-#include "contract/core_args.h"
-#include "contract/core_exit_codes.h"
-#include "contract/core_files.h"
-#include "contract/core_process.h"
+#include "contract/core_contract.h"
+#include "core_side/core_args.h"
+#include "core_side/core_exit_codes.h"
+#include "core_side/core_files.h"
+#include "core_side/core_process.h"
 #include "md_core/md_run.h"
+
+namespace cc = core_contract;
 
 namespace {
 
@@ -17,7 +20,7 @@ constexpr const char* kVersionLine =
 // -cleanup: the unit's files go; the client removes the core log itself.
 int Cleanup(const qrvcore::CoreArgs& args) {
     bool ok = true;
-    for (const char* stem : {"wudata_", "wuresults_", "wuinfo_", "wucheckpoint_"}) {
+    for (const char* stem : {cc::kWorkDataStem, cc::kResultsStem, cc::kProgressStem, "wucheckpoint_"}) {
         const std::string path = args.UnitFile(stem, ".dat");
         ok = qrvcore::RemoveFile(path) && ok;
         qrvcore::RemoveFile(path + ".tmp");
@@ -32,7 +35,7 @@ int main(int argc, char** argv) {
     if (!qrvcore::ParseCoreArgs(argc, argv, &args).empty()) return qrvcore::kExitBadArguments;
     if (args.cleanup) return Cleanup(args);
 
-    qrvcore::CoreLog log(args.UnitFile("logfile_", ".txt"));
+    qrvcore::CoreLog log(args.UnitFile(cc::kCoreLogStem, cc::kLogExtension));
     log.Line(kVersionLine);
     log.Line("Arguments: " + qrvcore::JoinArgs(argc, argv));
     qrvcore::CoreSignals signals;

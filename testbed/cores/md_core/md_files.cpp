@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "contract/core_files.h"
+#include "core_side/core_files.h"
 
 namespace md {
 

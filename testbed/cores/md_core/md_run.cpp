@@ -3,7 +3,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "contract/core_exit_codes.h"
+#include "contract/core_contract.h"
+#include "core_side/core_exit_codes.h"
+
+namespace cc = core_contract;
 
 namespace md {
 
@@ -17,7 +20,7 @@ constexpr size_t kMaxUnitFile = kMaxTransfer;
 }  // namespace
 
 int MdRun::LoadUnit() {
-    const std::string path = args_.UnitFile("wudata_", ".dat");
+    const std::string path = args_.UnitFile(cc::kWorkDataStem, cc::kDataExtension);
     std::vector<uint8_t> file;
     switch (qrvcore::ReadWholeFile(path, &file, kMaxUnitFile)) {
         case qrvcore::ReadStatus::kMissing:
@@ -68,7 +71,7 @@ bool MdRun::SaveCheckpoint() {
     const std::vector<uint8_t> b = EncodeCheckpoint(unit_, run_);
     const bool ok =
         qrvcore::WriteFileAtomic(args_.UnitFile("wucheckpoint_", ".dat"), b.data(), b.size());
-    qrvcore::WriteProgressRecord(args_.UnitFile("wuinfo_", ".dat"), unit_.name, unit_.steps,
+    qrvcore::WriteProgressRecord(args_.UnitFile(cc::kProgressStem, cc::kDataExtension), unit_.name, unit_.steps,
                                  run_.step);
     WriteSnapshot();
     log_.Linef("Completed %u out of %u steps (%u%%)", run_.step, unit_.steps,
@@ -164,7 +167,7 @@ int MdRun::Integrate() {
 int MdRun::Finish() {
     SaveCheckpoint();  // a restart after this point only rewrites the result
     const std::vector<uint8_t> result = EncodeResult(unit_, run_);
-    if (!qrvcore::WriteFileAtomic(args_.UnitFile("wuresults_", ".dat"), result.data(),
+    if (!qrvcore::WriteFileAtomic(args_.UnitFile(cc::kResultsStem, cc::kDataExtension), result.data(),
                                   result.size())) {
         log_.Line("Results could not be written");
         return qrvcore::kExitFileError;
@@ -181,14 +184,14 @@ int MdRun::Finish() {
                steps_this_start_, secs, secs > 0 ? steps_this_start_ / secs : 0.0,
                static_cast<unsigned long long>(system_->ListBuilds()));
     log_.Linef("Finished: %u steps, results in %s", unit_.steps,
-               args_.UnitFile("wuresults_", ".dat").c_str());
+               args_.UnitFile(cc::kResultsStem, cc::kDataExtension).c_str());
     return qrvcore::kExitFinished;
 }
 
 int MdRun::Run() {
     if (int rc = LoadUnit(); rc != 0) return rc;
     Resume();
-    qrvcore::WriteProgressRecord(args_.UnitFile("wuinfo_", ".dat"), unit_.name, unit_.steps,
+    qrvcore::WriteProgressRecord(args_.UnitFile(cc::kProgressStem, cc::kDataExtension), unit_.name, unit_.steps,
                                  run_.step);
     if (int rc = Integrate(); rc != 0) return rc;
     return Finish();

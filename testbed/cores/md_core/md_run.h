@@ -7,9 +7,9 @@
 #include <memory>
 #include <string>
 
-#include "contract/core_args.h"
-#include "contract/core_files.h"
-#include "contract/core_process.h"
+#include "core_side/core_args.h"
+#include "core_side/core_files.h"
+#include "core_side/core_process.h"
 #include "md_core/md_files.h"
 #include "md_core/md_system.h"
 #include "md_core/md_unit.h"

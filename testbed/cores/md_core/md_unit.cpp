@@ -5,8 +5,8 @@
 
 #include <openssl/sha.h>
 
-#include "contract/core_exit_codes.h"
-#include "contract/core_files.h"
+#include "core_side/core_exit_codes.h"
+#include "core_side/core_files.h"
 
 namespace md {
 

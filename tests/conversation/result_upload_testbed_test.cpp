@@ -6,9 +6,9 @@
 #include <cstring>
 
 #include "config/config_file.h"
-#include "conversation_support.h"
-#include "net/result_upload.h"
-#include "queue/work_fetch.h"
+#include "net/conversation_support.h"
+#include "conversation/result_upload.h"
+#include "conversation/work_fetch.h"
 
 using qrvconv::BE32;
 

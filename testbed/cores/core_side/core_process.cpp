@@ -1,4 +1,4 @@
-#include "contract/core_process.h"
+#include "core_side/core_process.h"
 
 #include <cerrno>
 #include <csignal>
@@ -10,6 +10,8 @@
 #include <sched.h>
 #include <sys/resource.h>
 #include <unistd.h>
+
+#include "contract/core_contract.h"
 
 namespace qrvcore {
 
@@ -45,8 +47,9 @@ bool TryTake(sem_t* sem) {
 
 std::string CoreSignals::SemaphoreName(uint64_t pid, bool sigterm_name) {
     char buf[64];
-    std::snprintf(buf, sizeof buf, "/%016llX-%s", static_cast<unsigned long long>(pid),
-                  sigterm_name ? "SIGTERM" : "SIGINT");
+    std::snprintf(buf, sizeof buf, "/%016llX%s", static_cast<unsigned long long>(pid),
+                  sigterm_name ? core_contract::kSemaphoreInterrupt
+                               : core_contract::kSemaphoreTerminate);
     return buf;
 }
 

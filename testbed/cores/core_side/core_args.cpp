@@ -1,12 +1,16 @@
-#include "contract/core_args.h"
+#include "core_side/core_args.h"
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
+#include "contract/core_contract.h"
+
 namespace qrvcore {
 
 namespace {
+
+namespace cc = core_contract;
 
 bool ParseLong(const char* text, long lo, long hi, long* out) {
     if (text == nullptr || *text == '\0') return false;
@@ -45,43 +49,43 @@ std::string ParseCoreArgs(int argc, const char* const* argv, CoreArgs* out) {
         const std::string opt = argv[i];
         const char* value = i + 1 < argc ? argv[i + 1] : nullptr;
         long n = 0;
-        if (opt == "-dir") {
+        if (opt == cc::kArgDir) {
             if (value == nullptr || !SafeRelativeDir(value)) return "bad or missing -dir";
             a.dir = value;
             if (a.dir.back() != '/') a.dir += '/';
             have_dir = true;
             ++i;
-        } else if (opt == "-suffix") {
+        } else if (opt == cc::kArgSuffix) {
             if (value == nullptr || std::strlen(value) != 2 || value[0] < '0' || value[0] > '9' ||
                 value[1] < '0' || value[1] > '9')
                 return "bad or missing -suffix";
             a.suffix = value;
             have_suffix = true;
             ++i;
-        } else if (opt == "-lifeline") {
+        } else if (opt == cc::kArgLifeline) {
             if (!ParseLong(value, 1, 0x7fffffffL, &n)) return "bad or missing -lifeline";
             a.lifeline = n;
             ++i;
-        } else if (opt == "-cpu") {
+        } else if (opt == cc::kArgCpu) {
             // A percentage out of range is clamped, not refused: refusing
             // would make the client count a core error for every unit.
             if (!ParseLong(value, -1000000, 1000000, &n)) return "bad or missing -cpu";
             a.cpu_clamped = n < 1 || n > 100;
             a.cpu = n < 1 ? 1 : n > 100 ? 100 : static_cast<int>(n);
             ++i;
-        } else if (opt == "-priority") {
+        } else if (opt == cc::kArgPriority) {
             if (!ParseLong(value, -1000000, 1000000, &n)) return "bad or missing -priority";
             a.priority = static_cast<int>(n);
             ++i;
-        } else if (opt == "-cleanup") {
+        } else if (opt == cc::kArgCleanup) {
             a.cleanup = true;
-        } else if (opt == "-noassembly") {
+        } else if (opt == cc::kArgNoAssembly) {
             a.noassembly = true;
-        } else if (opt == "-notermcheck") {
+        } else if (opt == cc::kArgNoTermCheck) {
             a.notermcheck = true;
-        } else if (opt == "-service") {
+        } else if (opt == cc::kArgService) {
             a.service = true;
-        } else if (opt == "-forceasm") {
+        } else if (opt == cc::kArgForceAsm) {
             a.forceasm = true;
         } else {
             return "unknown argument '" + opt + "'";

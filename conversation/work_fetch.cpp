@@ -12,7 +12,7 @@
 #include "net/network_permission.h"
 #include "net/work_header.h"
 #include "queue/queue_operations.h"
-#include "queue/work_fetch.h"
+#include "conversation/work_fetch.h"
 #include "support/atomic_file.h"
 #include "support/file.h"
 #include "support/format.h"

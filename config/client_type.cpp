@@ -1,4 +1,4 @@
-#include "net/client_type.h"
+#include "config/client_type.h"
 
 #include <cstring>
 

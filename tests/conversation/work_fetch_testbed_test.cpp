@@ -6,9 +6,9 @@
 
 #include <cstring>
 
-#include "conversation_support.h"
+#include "net/conversation_support.h"
 #include "net/network_permission.h"
-#include "queue/work_fetch.h"
+#include "conversation/work_fetch.h"
 #include "support/time_value.h"
 
 using qrvconv::BE32;

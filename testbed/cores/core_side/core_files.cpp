@@ -1,4 +1,4 @@
-#include "contract/core_files.h"
+#include "core_side/core_files.h"
 
 #include <algorithm>
 #include <cerrno>

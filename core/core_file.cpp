@@ -1,4 +1,4 @@
-#include "client/core_file.h"
+#include "core/core_file.h"
 
 #include <cstdio>
 

@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "client/client_state.h"
-#include "queue/return_results.h"
+#include "conversation/return_results.h"
 #include "support/thread.h"
-#include "queue_test_support.h"
+#include "queue/queue_test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "net/result_upload.h"
+#include "conversation/result_upload.h"
 
 #include <mutex>
 

@@ -1,4 +1,4 @@
-#include "net/socket.h"
+#include "support/socket.h"
 
 #include <atomic>
 #include <mutex>

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 
 #include "net/conversation_support.h"
-#include "queue/return_results.h"
-#include "queue/work_fetch.h"
+#include "conversation/return_results.h"
+#include "conversation/work_fetch.h"
 #include "support/time_value.h"
 
 class ReturnResultsTestbedTest : public qrvconv::ConversationTest {

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "contract/core_contract.h"
+
 namespace qrvcore {
 
 // The core's log, "<dir>logfile_NN.txt". Opened for appending on the first
@@ -31,14 +33,12 @@ private:
     bool disabled_ = false;
 };
 
-// Progress record layout, little-endian, exactly 512 bytes:
-//   0 u32 (unused by the client, 0)   4 char[80] unit name, zero-terminated
-//  84 u32 total steps                88 u32 steps done      92..511 zero
-constexpr size_t kProgressRecordSize = 512;
-constexpr size_t kProgressNameOffset = 4;
-constexpr size_t kProgressNameSize = 80;
-constexpr size_t kProgressTotalOffset = 84;
-constexpr size_t kProgressDoneOffset = 88;
+// The progress record (layout: contract/core_contract.h).
+constexpr size_t kProgressRecordSize = core_contract::kProgressRecordSize;
+constexpr size_t kProgressNameOffset = core_contract::kProgressName;
+constexpr size_t kProgressNameSize = core_contract::kProgressNameSize;
+constexpr size_t kProgressTotalOffset = core_contract::kProgressTotal;
+constexpr size_t kProgressDoneOffset = core_contract::kProgressDone;
 
 std::vector<uint8_t> EncodeProgressRecord(const std::string& name, uint32_t total, uint32_t done);
 // Replaces the record atomically: the client may read it at any moment.

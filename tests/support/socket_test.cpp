@@ -8,9 +8,9 @@
 #include <chrono>
 #include <thread>
 
-#include "net/socket.h"
-#include "net_test_support.h"
-#include "recording_server.h"
+#include "support/socket.h"
+#include "net/net_test_support.h"
+#include "common/recording_server.h"
 
 using qrvnet::Peer;
 using qrvnet::RecordingServer;

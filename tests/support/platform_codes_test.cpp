@@ -1,4 +1,4 @@
-#include "client/platform_codes.h"
+#include "support/platform_codes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "queue/return_results.h"
+#include "conversation/return_results.h"
 
 #include <atomic>
 #include <cstdio>
@@ -7,8 +7,9 @@
 #include "client/client_state.h"
 #include "log/log.h"
 #include "net/network_permission.h"
-#include "net/result_upload.h"
+#include "conversation/result_upload.h"
 #include "queue/deadline.h"
+#include "queue/slot_files.h"
 #include "queue/delete_unit.h"
 #include "support/file.h"
 #include "support/sleep.h"
@@ -85,9 +86,8 @@ int SendUnit(WorkQueue* queue, uint32_t index, ResultUploader upload) {
         if (LogLevelOn(6)) LogPrint("- Warning: Asked to send unfinished unit to server\n");
         return -1;
     }
-    char results_file[32];
-    std::snprintf(results_file, sizeof results_file, "%swuresults_%02d.dat", "work/",
-                  static_cast<int>(index));
+    char results_file[kSlotFileNameSize];
+    SlotFileName(results_file, SlotFile::kResults, index);
     return Settle(queue, index, unit, upload(&unit, results_file), results_file);
 }
 
