@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "config/settings.h"
+
 struct LogStream;
 struct WorkQueue;
 
@@ -18,7 +20,7 @@ inline constexpr uint32_t MODE_DELETE = 102;
 inline constexpr uint32_t MODE_SEND = 103;
 inline constexpr uint32_t MODE_QUEUEINFO = 104;
 
-struct ClientState {
+struct ClientState : Settings {
     // Start-up and command line.
     uint32_t run_mode = MODE_NORMAL;
     uint32_t mode_argument = 0;  // MODE_DELETE: the index; MODE_SEND: 1 all, 0 one
@@ -39,27 +41,6 @@ struct ClientState {
     // Owned records made at start-up.
     LogStream* log_fallback = nullptr;  // the fallback log OpenLog made, if any
     WorkQueue* work_queue = nullptr;    // the one Work queue of the process
-
-    // ---- Settings and identities --------------------------------------
-    // client.cfg stays loaded for the whole run; user name and team are read
-    // from it when needed (config/settings.h ClientConfig() makes it). The
-    // other settings are copied here by LoadSettings.
-    struct v3Config* config = nullptr;
-    uint32_t asknet = 0;               // ask before each network use
-    uint32_t network_permission = 1;   // 0 while asknet is on; the network code changes it later
-    uint32_t core_priority = 0;        // 0 idle, 96 low; non-zero is passed to the core
-    uint32_t cpu_usage = 100;          // percent of the processor the core may use
-    uint32_t use_assembly = 1;         // 0 when disableassembly is yes
-    uint32_t deadline = 1;             // 0 when ignoredeadlines is yes
-    uint16_t client_type = 0;          // 0 no preference, 1 qrv, 2 tmx
-    uint32_t usereg = 0;               // use the system's Internet settings
-    uint32_t proxy_address = 0;        // IPv4, host order; 0 = no proxy
-    uint16_t proxy_port = 0;
-    char proxy_name[64] = {};
-    char proxy_password[64] = {};
-    uint64_t user_id = 0;
-    uint32_t machine_id = 1;           // 1..4
-    uint32_t local_units = 0;          // local count of completed units; 0 until first used
 };
 
 // The process-wide Client state.

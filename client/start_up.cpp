@@ -7,6 +7,7 @@
 #include "config/interactive_config.h"
 #include "config/settings.h"
 #include "log/banner.h"
+#include "net/assignment.h"
 #include "log/log.h"
 #include "queue/queue_operations.h"
 #include "queue/status_page.h"
@@ -51,20 +52,28 @@ void TakeFolderLock(const ClientState* state) {
     v3Exit(kFolderTakenExitCode);
 }
 
+int ObtainUserIDFromServers(Settings& /*settings*/, char* text, uint64_t size) {
+    return ObtainUserID(text, size);
+}
+
+int Load(ClientState* state) {
+    return LoadSettings(*state, state->edition_code, state->program_name, ObtainUserIDFromServers);
+}
+
 void LoadOrConfigure(ClientState* state) {
-    if (LoadSettings() != 0) {
+    if (Load(state) != 0) {
         state->run_mode = MODE_CONFIG;
         TakeFolderLock(state);
-        WriteDefaultSettings();
+        WriteDefaultSettings(state->edition_code);
     }
     // The run mode stays MODE_CONFIG afterwards; the client thread treats it
     // like MODE_NORMAL.
     while (state->run_mode == MODE_CONFIG) {
         LogPrint("Configuring Quorvel...\n\n");
-        const int saved = RunConfiguration();
+        const int saved = RunConfiguration(*state, state->program_name);
         WriteStatusPage();
-        if (LoadSettings() == 0) break;
-        if (saved != 0) StopForUnsavedConfiguration();
+        if (Load(state) == 0) break;
+        if (saved != 0) StopForUnsavedConfiguration(state->program_name);
     }
 }
 
@@ -117,7 +126,7 @@ void MeasureMachine(ClientState* state) {
 }  // namespace
 
 int StartUp(ClientState* state) {
-    if (!state->local && SetWorkingDirectory() != 0) {
+    if (!state->local && SetWorkingDirectory(state->edition_code) != 0) {
         v3Print("No directory settings found in registry. Using current directory...\n");
     }
     TakeFolderLock(state);

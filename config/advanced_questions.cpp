@@ -1,5 +1,4 @@
 // The advanced group of the configuration questions.
-#include "client/client_state.h"
 #include "config/client_type.h"
 #include "config/config_file.h"
 #include "config/interactive_config.h"

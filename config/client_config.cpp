@@ -1,6 +1,5 @@
 // The one configuration object of client.cfg and the tests its values go
 // through.
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "log/log.h"
@@ -9,14 +8,10 @@
 #include "support/text.h"
 
 v3Config* ClientConfig() {
-    // A zero-filled object is valid and needs no construction; the Client
-    // state learns where it is once, on the first call from any thread.
+    // A zero-filled object is valid and needs no construction, so any
+    // thread's first call finds it ready.
     static v3Config object{};
-    static v3Config* const made = [] {
-        gClientState.config = &object;
-        return &object;
-    }();
-    return made;
+    return &object;
 }
 
 int SaveClientConfig() {

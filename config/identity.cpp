@@ -1,7 +1,6 @@
 // Identities and the working directory in the registry store.
 #include "config/identity.h"
 
-#include "client/client_state.h"
 #include "version.h"
 #include "config/config_file.h"
 #include "config/registry_store.h"
@@ -92,9 +91,8 @@ constexpr RegistryRoot kIDRoots[] = {RegistryRoot::kLocalMachine, RegistryRoot::
 
 }  // namespace
 
-int ReadRegistryUser(char* name, int32_t* team) {
+int ReadRegistryUser(uint32_t edition, char* name, int32_t* team) {
     if (name == nullptr || team == nullptr) return -1;
-    const uint32_t edition = gClientState.edition_code;
     if (!KnownEdition(edition)) return -1;
     RegistryRoot root = RegistryRoot::kCurrentUser;
     char key[128];
@@ -122,9 +120,8 @@ int ReadRegistryUser(char* name, int32_t* team) {
 // client.cfg, in that order, so it finds the ID wherever a store could put
 // it: a machine key that exists but cannot be written (made by an
 // administrator) does not hide an ID kept in the user's key or client.cfg.
-int LoadSaveUserID(uint64_t* user_id, int store) {
+int LoadSaveUserID(uint32_t edition, uint64_t* user_id, int store) {
     if (user_id == nullptr) return -1;
-    const uint32_t edition = gClientState.edition_code;
     if (!KnownEdition(edition)) return -1;
     if (const char* key = EditionKey(edition)) {
         for (RegistryRoot root : kIDRoots) {
@@ -135,8 +132,7 @@ int LoadSaveUserID(uint64_t* user_id, int store) {
     return store ? StoreConfigID(*user_id) : ReadConfigID(user_id);
 }
 
-int SetWorkingDirectory() {
-    const uint32_t edition = gClientState.edition_code;
+int SetWorkingDirectory(uint32_t edition) {
     if (edition == kPartnerEdition) return 0;
     const char* key = EditionKey(edition);
     if (key == nullptr) return -1;

@@ -7,7 +7,7 @@
 #include "support/file.h"
 #include "support/format.h"
 
-int WriteDefaultSettings() {
+int WriteDefaultSettings(uint32_t edition_code) {
     v3Config* config = ClientConfig();
     // Whatever the file still holds (a user name, core settings) is kept. A
     // file that exists but cannot be read is moved aside before the defaults
@@ -24,7 +24,7 @@ int WriteDefaultSettings() {
         v3ConfigSet(config, "settings", "team", "0");
         char name[kRegistryNameSize];
         int32_t team = 0;
-        if (ReadRegistryUser(name, &team) == 0) {
+        if (ReadRegistryUser(edition_code, name, &team) == 0) {
             char team_text[16];
             v3StringPrint(team_text, sizeof team_text, "%i", team);
             v3ConfigSet(config, "settings", "username", name);

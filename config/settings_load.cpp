@@ -1,11 +1,9 @@
-// Loading client.cfg into the Client state.
+// Loading client.cfg into the Settings record.
 #include <cstdlib>
 
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/identity.h"
 #include "config/settings.h"
-#include "config/user_id_source.h"
 #include "log/log.h"
 #include "support/socket.h"
 #include "support/format.h"
@@ -27,58 +25,59 @@ uint32_t NumberOr(const char* section, const char* key, uint32_t fallback) {
     return ReadSettingNumber(Get(section, key), 10, &number) == 0 ? number : fallback;
 }
 
-void LoadNetworkPermission(ClientState* state) {
+void LoadNetworkPermission(Settings& settings) {
     const bool ask = SettingIsYes(Get("settings", "asknet"));
-    state->asknet = ask ? 1 : 0;
-    state->network_permission = ask ? 0 : 1;
+    settings.permission.asknet = ask ? 1 : 0;
+    settings.permission.given = ask ? 0 : 1;
     if (LogLevelOn(3)) LogPrint(ask ? "- Ask before connecting: Yes\n" : "- Ask before connecting: No\n");
 }
 
 // No range test here: the core and the work request take what is written.
-void LoadCoreSettings(ClientState* state) {
-    state->core_priority = NumberOr("core", "priority", 0);
-    state->cpu_usage = NumberOr("core", "cpuusage", 100);
-    state->client_type = static_cast<uint16_t>(NumberOr("clienttype", "type", 0));
-    state->use_assembly = SettingStartsWithY(Get("core", "disableassembly")) ? 0 : 1;
-    state->deadline = SettingStartsWithY(Get("core", "ignoredeadlines")) ? 0 : 1;
+void LoadCoreSettings(Settings& settings) {
+    settings.core_priority = NumberOr("core", "priority", 0);
+    settings.cpu_usage = NumberOr("core", "cpuusage", 100);
+    settings.client_type = static_cast<uint16_t>(NumberOr("clienttype", "type", 0));
+    settings.use_assembly = SettingStartsWithY(Get("core", "disableassembly")) ? 0 : 1;
+    settings.deadline = SettingStartsWithY(Get("core", "ignoredeadlines")) ? 0 : 1;
 }
 
-// A text of 64 characters or more does not fit the Client state's field and
-// is refused whole; it then counts as not given.
-void LoadProxyCredentials(ClientState* state) {
+// A text of 64 characters or more does not fit the record's field and is
+// refused whole; it then counts as not given.
+void LoadProxyCredentials(ProxySettings& proxy) {
     const char* use = Get("http", "usepasswd");
     if (use == nullptr) {
         DefaultToNo("http", "usepasswd");
         use = "no";
     }
     if (!SettingIsYes(use)) {
-        state->proxy_name[0] = '\0';
-        state->proxy_password[0] = '\0';
+        proxy.name[0] = '\0';
+        proxy.password[0] = '\0';
         return;
     }
     const char* name = Get("http", "proxy_name");
     if (name == nullptr || name[0] == '\0') return;
-    if (v3StrCopy(state->proxy_name, name, sizeof state->proxy_name) != 0) {
-        state->proxy_name[0] = '\0';
-        state->proxy_password[0] = '\0';
+    if (v3StrCopy(proxy.name, name, sizeof proxy.name) != 0) {
+        proxy.name[0] = '\0';
+        proxy.password[0] = '\0';
         return;
     }
     const char* password = Get("http", "proxy_passwd");
     if (password != nullptr && password[0] != '\0' &&
-        v3StrCopy(state->proxy_password, password, sizeof state->proxy_password) == 0) {
+        v3StrCopy(proxy.password, password, sizeof proxy.password) == 0) {
         if (LogLevelOn(3)) LogPrint("- Proxy password enabled\n");
         return;
     }
     // A password that was refused is not half-used: the proxy is asked
     // without one rather than with a stale one.
-    state->proxy_password[0] = '\0';
-    if (password == nullptr || password[0] == '\0') state->proxy_name[0] = '\0';
+    proxy.password[0] = '\0';
+    if (password == nullptr || password[0] == '\0') proxy.name[0] = '\0';
 }
 
-int LoadProxy(ClientState* state) {
-    state->usereg = 0;
-    state->proxy_address = 0;
-    state->proxy_port = 0;
+int LoadProxy(Settings& settings, const char* program_name) {
+    ProxySettings& proxy = settings.proxy;
+    settings.usereg = 0;
+    proxy.address = 0;
+    proxy.port = 0;
     const char* active = Get("http", "active");
     if (active == nullptr) {
         DefaultToNo("http", "active");
@@ -88,36 +87,36 @@ int LoadProxy(ClientState* state) {
     const char* host = Get("http", "host");
     if (host == nullptr) {
         if (LogLevelOn(3)) {
-            LogPrint("Bad proxy settings. Use %.30s -config to reconfigure\n", state->program_name);
+            LogPrint("Bad proxy settings. Use %.30s -config to reconfigure\n", program_name);
         }
         return -1;
     }
-    if (v3ResolveHost(&state->proxy_address, 1, host) < 1) {
+    if (v3ResolveHost(&proxy.address, 1, host) < 1) {
         if (LogLevelOn(3)) LogPrint("Failed to resolve hostname for proxy. Will connect directly.\n");
-        state->proxy_address = 0;
+        proxy.address = 0;
     }
     if (LogLevelOn(3)) LogPrint("- Proxy: %s", host);
     const char* port = Get("http", "port");
     if (port == nullptr) {
         if (LogLevelOn(3)) LogPrint("+ Bad proxy settings. Please reconfigure\n");
-        state->proxy_port = 0;
+        proxy.port = 0;
         return -1;
     }
     // A port that is no number, or none a port can be, stays 0: the
     // transport then connects directly instead of to a wrong port.
     uint32_t number = 0;
     if (ReadSettingNumber(port, 10, &number) == 0 && number <= 0xFFFF) {
-        state->proxy_port = static_cast<uint16_t>(number);
+        proxy.port = static_cast<uint16_t>(number);
     }
-    if (LogLevelOn(3)) LogPrint(":%u\n", state->proxy_port);
-    LoadProxyCredentials(state);
+    if (LogLevelOn(3)) LogPrint(":%u\n", proxy.port);
+    LoadProxyCredentials(proxy);
     return 0;
 }
 
-int LoadConnection(ClientState* state) {
+int LoadConnection(Settings& settings, const char* program_name) {
     // Nothing of an earlier load's proxy outlives this one.
-    state->proxy_address = 0;
-    state->proxy_port = 0;
+    settings.proxy.address = 0;
+    settings.proxy.port = 0;
     const char* usereg = Get("http", "usereg");
     if (usereg == nullptr) {
         DefaultToNo("http", "usereg");
@@ -125,13 +124,13 @@ int LoadConnection(ClientState* state) {
     }
     if (SettingIsYes(usereg)) {
         if (LogLevelOn(3)) LogPrint("- Use IE connection settings: Yes\n");
-        state->usereg = 1;
+        settings.usereg = 1;
         return 0;
     }
-    return LoadProxy(state);
+    return LoadProxy(settings, program_name);
 }
 
-void ShowUserName(ClientState* state) {
+void ShowUserName(uint32_t edition_code) {
     const char* name = Get("settings", "username");
     if (name == nullptr) return;
     if (LogLevelOn(3)) {
@@ -145,17 +144,17 @@ void ShowUserName(ClientState* state) {
     }
     char registry_name[kRegistryNameSize];
     int32_t team = 0;
-    if (state->edition_code == 5 && ReadRegistryUser(registry_name, &team) == 0 &&
+    if (edition_code == 5 && ReadRegistryUser(edition_code, registry_name, &team) == 0 &&
         v3StrCompare(registry_name, name, 250) != 0 && LogLevelOn(3)) {
         LogPrint("\nWarning: Username from client.cfg didn't match registry (%s vs %s)\n", name,
                  registry_name);
     }
 }
 
-int LoadUserID(ClientState* state) {
+int LoadUserID(Settings& settings, uint32_t edition_code, const UserIDSource& obtain_user_id) {
     uint64_t id = 0;
-    if (LoadSaveUserID(&id, 0) == 0) {
-        state->user_id = id;
+    if (LoadSaveUserID(edition_code, &id, 0) == 0) {
+        settings.user_id = id;
         char text[24];
         v3StringPrint(text, sizeof text, "%Y", id);
         if (LogLevelOn(3)) LogPrint("- User ID = %s\n", text);
@@ -166,24 +165,25 @@ int LoadUserID(ClientState* state) {
         LogPrint("+ Requesting User ID from server\n");
     }
     char text[101];
-    if (ObtainUserID(text, sizeof text) != 0 || v3ReadNumber(&id, sizeof id, 0, text, 16, 1) != 0) {
+    if (!obtain_user_id || obtain_user_id(settings, text, sizeof text) != 0 ||
+        v3ReadNumber(&id, sizeof id, 0, text, 16, 1) != 0) {
         if (LogLevelOn(4)) LogPrint("- Fatal: Could not get new user ID\n");
         return -1;
     }
     if (LogLevelOn(4)) LogPrint("- Received User ID = %s\n", text);
-    state->user_id = id;
-    if (LoadSaveUserID(&id, 1) != 0 && LogLevelOn(3)) LogPrint("- Warning: Could not save user ID\n");
+    settings.user_id = id;
+    if (LoadSaveUserID(edition_code, &id, 1) != 0 && LogLevelOn(3)) LogPrint("- Warning: Could not save user ID\n");
     return 0;
 }
 
-void LoadMachineID(ClientState* state) {
+void LoadMachineID(Settings& settings) {
     uint32_t id = 0;
     if (ReadSettingNumber(Get("settings", "machineid"), 16, &id) != 0 || id < 1 || id > 4) {
         id = 1;
         v3ConfigSet(ClientConfig(), "settings", "machineid", "1");
         SaveClientConfig();
     }
-    state->machine_id = id;
+    settings.machine_id = id;
     if (LogLevelOn(3)) {
         LogPrint("- Machine ID: %u\n", id);
         LogPrint("\n");
@@ -192,17 +192,18 @@ void LoadMachineID(ClientState* state) {
 
 }  // namespace
 
-int LoadSettings() {
-    ClientState* state = &gClientState;
+int LoadSettings(Settings& settings, uint32_t edition_code, const char* program_name,
+                 const UserIDSource& obtain_user_id) {
     v3Config* config = ClientConfig();
+    settings.config = config;
     v3ConfigClear(config);
     if (v3ConfigLoad(config, kClientConfigFile) != 0) return -1;
-    LoadNetworkPermission(state);
-    LoadCoreSettings(state);
-    if (LoadConnection(state) != 0) return -1;
-    ShowUserName(state);
-    if (LoadUserID(state) != 0) return -1;
-    LoadMachineID(state);
-    srand(static_cast<uint32_t>(state->user_id));
+    LoadNetworkPermission(settings);
+    LoadCoreSettings(settings);
+    if (LoadConnection(settings, program_name) != 0) return -1;
+    ShowUserName(edition_code);
+    if (LoadUserID(settings, edition_code, obtain_user_id) != 0) return -1;
+    LoadMachineID(settings);
+    srand(static_cast<uint32_t>(settings.user_id));
     return 0;
 }

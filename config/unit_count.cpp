@@ -1,5 +1,4 @@
 // The local count of completed units, kept in client.cfg.
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/settings.h"
 #include "log/log.h"
@@ -20,14 +19,14 @@ int WriteCount(uint32_t count) {
     return SaveClientConfig();
 }
 
-int CountLocked(ClientState* state) {
-    if (state->local_units != 0) return WriteCount(++state->local_units);
+int CountLocked(Settings& settings) {
+    if (settings.local_units != 0) return WriteCount(++settings.local_units);
     char text[16];
     uint32_t stored = 0;
     if (v3ConfigGetCopy(ClientConfig(), "settings", "local", text, sizeof text) == 0 &&
         ReadSettingNumber(text, 10, &stored) == 0) {
-        state->local_units = stored + 1;
-        return WriteCount(state->local_units);
+        settings.local_units = stored + 1;
+        return WriteCount(settings.local_units);
     }
     // The in-memory count stays 0, so the next unit reads "1" back and
     // counts 2.
@@ -38,9 +37,9 @@ int CountLocked(ClientState* state) {
 
 }  // namespace
 
-int CountCompletedUnit() {
+int CountCompletedUnit(Settings& settings) {
     v3LockAcquire(&g_count_lock, kLockWaitForever);
-    const int rc = CountLocked(&gClientState);
+    const int rc = CountLocked(settings);
     v3LockRelease(&g_count_lock);
     return rc;
 }

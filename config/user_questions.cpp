@@ -1,5 +1,4 @@
 // The user and network groups of the configuration questions.
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/interactive_config.h"
 #include "config/questions.h"
@@ -61,7 +60,8 @@ int AskNetworkQuestions() {
                          "http", "usereg", nullptr, kYesNo, answer) != 0) {
         return kAnswersEnded;
     }
-    gClientState.usereg = SettingIsYes(answer) ? 1 : 0;
-    if (gClientState.usereg == 0 && AskProxy() != 0) return kAnswersEnded;
+    // The system's settings include its proxy: only without them is one asked
+    // about. What the client goes by is loaded from the saved file afterwards.
+    if (!SettingIsYes(answer) && AskProxy() != 0) return kAnswersEnded;
     return SaveClientConfig() == 0 ? 0 : kAnswersNotSaved;
 }

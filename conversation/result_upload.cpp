@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "client/client_state.h"
 #include "config/settings.h"
 #include "log/log.h"
 #include "net/connection.h"
@@ -37,7 +38,7 @@ int64_t ReadResults(const char* results_file) {
 }
 
 void AcceptedFollowUp(const QueueEntry& entry) {
-    if (entry.core_finished == 1) CountCompletedUnit();
+    if (entry.core_finished == 1) CountCompletedUnit(gClientState);
     char snapshot[32];
     v3StringPrint(snapshot, sizeof snapshot, "%scurrent.xyz", "work/");
     v3FileDelete(snapshot);
@@ -113,7 +114,7 @@ int SendResults(const QueueEntry* entry, const char* results_file) {
         if (LogLevelOn(3)) LogPrint("- Error: Results file corrupt\n");
         return kUploadUnusable;
     }
-    AskNetworkPermission();
+    AskNetworkPermission(gClientState.permission);
 
     StoreHeaderWord(g_upload, kWhCoreType, entry->core_type());
     BuildClientHeader(kPacketResults, size, address, g_upload);

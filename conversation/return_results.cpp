@@ -166,7 +166,7 @@ void CheckDeadlinesWith(WorkQueue* queue, UnitDeleter delete_unit) {
 
 void AutosendPass(WorkQueue* queue) {
     CheckDeadlines(queue);
-    if (gClientState.asknet == 0 || NetworkPermission() != 0) {
+    if (gClientState.permission.asknet == 0 || NetworkPermissionGiven(gClientState.permission) != 0) {
         if (LogLevelOn(6)) LogPrint("- Autosending finished units...\n");
         SendAllFinished(queue);
         if (LogLevelOn(6)) LogPrint("- Autosend completed\n");

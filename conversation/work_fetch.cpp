@@ -120,9 +120,9 @@ std::unique_ptr<uint8_t[]> ReceivePayload(uint32_t size, CliConnection* conn) {
 
 void ReportConnectionsClosed() {
     if (LogLevelOn(4)) LogPrint("+ Received work.\n");
-    if (gClientState.asknet) {
+    if (gClientState.permission.asknet) {
         if (LogLevelOn(2)) LogPrint("+ Connections closed: You may now disconnect\n");
-        ClearNetworkPermission();
+        ClearNetworkPermission(gClientState.permission);
     } else if (LogLevelOn(3)) {
         LogPrint("+ Closed connections\n");
     }
@@ -135,7 +135,7 @@ int FetchWork(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
     WorkHeader header{};
     AssignmentReply assignment{};
     if (LogLevelOn(3)) LogPrint("+ Attempting to get work packet\n");
-    AskNetworkPermission();
+    AskNetworkPermission(gClientState.permission);
     if (RequestAssignment(&assignment, PerformanceFraction(queue)) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Couldn't get work instructions.\n");
         return -1;

@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "build_options.h"
+#include "client/client_state.h"
 #include "log/log.h"
 #include "net/connection.h"
 #include "net/network_permission.h"
@@ -69,7 +70,7 @@ int RequestAssignment(AssignmentReply* reply, float performance_fraction) {
                                       kAssignmentReplySize};
 
     if (LogLevelOn(3)) LogPrint("- Connecting to assignment server\n");
-    AskNetworkPermission();
+    AskNetworkPermission(gClientState.permission);
     if (ExchangeWithPrimary(exchange) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server\n");
         if (ExchangeWithSecondary(exchange) != 0) {

@@ -20,6 +20,11 @@ inline constexpr size_t kNewsTextMax = 127;
 // stored in the Client state. 0 or -1.
 int RequestUserID(uint64_t* user_id);
 
+// Obtains a new user ID with up to ten retries, with growing waits between
+// them, and writes it as hexadecimal text into text (size bytes; 101 hold
+// any ID). 0 or -1.
+int ObtainUserID(char* text, uint64_t size);
+
 // Asks for the work server to fetch the next unit from, reporting the
 // performance fraction. 0 with *reply filled (address in host order, the
 // news with its control characters replaced by '?'), or -1 when neither

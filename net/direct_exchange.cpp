@@ -57,8 +57,8 @@ int CliHTTPPost(const char* host, uint16_t port, const void* request, uint32_t r
     v3StringPrint(url, sizeof url, "http://%.128s:%u/", host, static_cast<uint32_t>(port));
     if (LogLevelOn(5)) LogPrint("Connecting to %s\n", url);
     const ClientState& s = gClientState;
-    if (v3HTTPOpen(conn, url, s.proxy_address, s.proxy_port, GivenOrNull(s.proxy_name),
-                   GivenOrNull(s.proxy_password), nullptr, nullptr) != kHTTPOk) {
+    if (v3HTTPOpen(conn, url, s.proxy.address, s.proxy.port, GivenOrNull(s.proxy.name),
+                   GivenOrNull(s.proxy.password), nullptr, nullptr) != kHTTPOk) {
         if (LogLevelOn(5)) LogPrint("- Could not v3HTTPOpen\n");
         return -1;
     }

@@ -58,8 +58,8 @@ int DownloadDirect(const char* host, const char* path, BlockWriter* out) {
     v3StringPrint(url, sizeof url, "http://%.100s/", host);
     const ClientState& s = gClientState;
     v3HTTPConnection conn{};
-    if (v3HTTPOpen(&conn, url, s.proxy_address, s.proxy_port, GivenOrNull(s.proxy_name),
-                   GivenOrNull(s.proxy_password), nullptr, nullptr) != kHTTPOk) {
+    if (v3HTTPOpen(&conn, url, s.proxy.address, s.proxy.port, GivenOrNull(s.proxy.name),
+                   GivenOrNull(s.proxy.password), nullptr, nullptr) != kHTTPOk) {
         if (LogLevelOn(3)) LogPrint("Could not download '%s'\n", host);
         return -1;
     }
@@ -183,7 +183,7 @@ int DownloadFile(const char* host, const char* path, const char* local_file) {
         if (LogLevelOn(3)) LogPrint("- Could not open %s for writing", local_file);
         return -1;
     }
-    AskNetworkPermission();
+    AskNetworkPermission(gClientState.permission);
     BlockWriter out(part.get(), kDownloadBlock);
     if (!out.ok()) return -1;
     const int result = gClientState.usereg ? DownloadSystem(host, path, &out)

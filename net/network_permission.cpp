@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "client/client_state.h"
 #include "log/log.h"
 #include "support/console_input.h"
 #include "support/format.h"
@@ -10,8 +9,8 @@
 namespace {
 
 // The flag is shared with the autosend thread.
-std::atomic_ref<uint32_t> PermissionFlag() {
-    return std::atomic_ref<uint32_t>(gClientState.network_permission);
+std::atomic_ref<uint32_t> Flag(NetworkPermission& permission) {
+    return std::atomic_ref<uint32_t>(permission.given);
 }
 
 // The message box of a desktop system, on the console: the title and the
@@ -28,11 +27,11 @@ void ShowConnectPrompt() {
 
 }  // namespace
 
-void AskNetworkPermission() {
-    if (gClientState.asknet == 1 && PermissionFlag().load() == 0) ShowConnectPrompt();
-    PermissionFlag().store(1);
+void AskNetworkPermission(NetworkPermission& permission) {
+    if (permission.asknet == 1 && Flag(permission).load() == 0) ShowConnectPrompt();
+    Flag(permission).store(1);
 }
 
-void ClearNetworkPermission() { PermissionFlag().store(0); }
+void ClearNetworkPermission(NetworkPermission& permission) { Flag(permission).store(0); }
 
-uint32_t NetworkPermission() { return PermissionFlag().load(); }
+uint32_t NetworkPermissionGiven(NetworkPermission& permission) { return Flag(permission).load(); }

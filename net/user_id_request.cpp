@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "client/client_state.h"
-#include "config/user_id_source.h"
 #include "log/log.h"
 #include "net/assignment.h"
 #include "net/network_permission.h"
@@ -24,7 +23,7 @@ int RequestUserID(uint64_t* user_id) {
     uint8_t reply[kUserIdReplySize] = {};
     if (LogLevelOn(6)) LogPrint("- Getting ID from AS: \n");
     BuildAssignmentRequest(&request, kPacketUserId, 0.0f);
-    AskNetworkPermission();
+    AskNetworkPermission(gClientState.permission);
     const AssignmentExchange exchange{request.bytes, kAssignmentRequestSize, reply,
                                       kUserIdReplySize};
     if (ExchangeWithPrimary(exchange) != 0) {

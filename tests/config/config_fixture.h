@@ -1,6 +1,6 @@
 // Shared pieces of the configuration tests: a working directory with its own
-// registry store, a clean Client state, and standard input and output taken
-// over so that questions can be answered and messages read.
+// registry store, a fresh Settings record, and standard input and output
+// taken over so that questions can be answered and messages read.
 #pragma once
 
 #include <fcntl.h>
@@ -11,7 +11,6 @@
 #include <cstdio>
 #include <string>
 
-#include "client/client_state.h"
 #include "common/temp_dir.h"
 #include "config/config_file.h"
 #include "config/settings.h"
@@ -78,15 +77,14 @@ private:
 };
 
 // A temporary working directory whose registry store lives in "registry/"
-// inside it, the console edition's Client state with every setting at its
-// start value, and messages echoed to the console at the default level.
+// inside it, a Settings record at its start values for the console edition,
+// and messages echoed to the console at the default level.
 class ConfigTest : public TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
         registry_ = dir() + "/registry";
         setenv("QRV_REGISTRY_DIR", registry_.c_str(), 1);
-        ResetClientState();
         v3ConfigClear(ClientConfig());
         LogSetConsoleEcho(true);
         SetLogVerbosity(kLogDefaultVerbosity);
@@ -95,27 +93,6 @@ protected:
         v3ConfigClear(ClientConfig());
         unsetenv("QRV_REGISTRY_DIR");
         TempDirTest::TearDown();
-    }
-
-    static void ResetClientState() {
-        ClientState& s = gClientState;
-        s.edition_code = 2;
-        s.program_name = "qrv3";
-        s.asknet = 0;
-        s.network_permission = 1;
-        s.core_priority = 0;
-        s.cpu_usage = 100;
-        s.use_assembly = 1;
-        s.deadline = 1;
-        s.client_type = 0;
-        s.usereg = 0;
-        s.proxy_address = 0;
-        s.proxy_port = 0;
-        s.proxy_name[0] = '\0';
-        s.proxy_password[0] = '\0';
-        s.user_id = 0;
-        s.machine_id = 1;
-        s.local_units = 0;
     }
 
     // The registry store's file of the machine's root.
@@ -129,6 +106,8 @@ protected:
     }
 
     std::string registry_;
+    Settings settings_;
+    uint32_t edition_ = 2;  // the console edition
 };
 
 }  // namespace qrvtest

@@ -153,11 +153,9 @@ TEST_F(QuestionsTest, NoToProxyOrSystemSettingsStopsTheNetworkQuestions) {
     EXPECT_NE(Config().find("host=p.example\nport=1\n"), std::string::npos);
     EXPECT_NE(Config().find("active=no\n"), std::string::npos);
 
-    gClientState.usereg = 0;
     Start(kDefaults);
     ASSERT_EQ(Answer(AskNetworkQuestions, "\nyes\n"), 0);
     EXPECT_EQ(asked_.find("Use proxy"), std::string::npos);
-    EXPECT_EQ(gClientState.usereg, 1u);
     EXPECT_NE(Config().find("usereg=yes\n"), std::string::npos);
 }
 

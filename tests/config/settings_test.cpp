@@ -24,10 +24,15 @@ const char kDefaults[] =
 
 class SettingsTest : public qrvtest::ConfigTest {
 protected:
-    // Loads with the messages captured; gives LoadSettings' result.
+    // Loads with the messages captured; gives LoadSettings' result. Every
+    // test here stores its user ID (or fails before it), so the servers are
+    // never to be asked.
     int Load(std::string* messages = nullptr) {
         StdoutCapture capture;
-        const int rc = LoadSettings();
+        const int rc = LoadSettings(settings_, edition_, "qrv3", [](Settings&, char*, uint64_t) {
+            ADD_FAILURE() << "the servers were asked for a user ID";
+            return -1;
+        });
         const std::string text = capture.Take();
         if (messages) *messages = text;
         return rc;
@@ -42,19 +47,19 @@ protected:
 };
 
 TEST_F(SettingsTest, DefaultsOfAnEmptyDirectory) {
-    ASSERT_EQ(WriteDefaultSettings(), 0);
+    ASSERT_EQ(WriteDefaultSettings(edition_), 0);
     EXPECT_EQ(Config(), kDefaults);
 }
 
 TEST_F(SettingsTest, DefaultsTakeTheRegistryUserAndKeepTheRest) {
     mkdir(registry_.c_str(), 0700);
     WriteFileText(MachineRegistry(), "[Software\\Tarnwick\\Quorvel\\3.24]\nName=sz:Volunteer\nTeamNum=sz:-42\n\n");
-    ASSERT_EQ(WriteDefaultSettings(), 0);
+    ASSERT_EQ(WriteDefaultSettings(edition_), 0);
     EXPECT_EQ(Config().rfind("[settings]\nusername=Volunteer\nteam=-42\nasknet=no\n", 0), 0u);
 
     // An existing user and core settings stay; the network settings are reset.
     WriteConfig("[settings]\nusername=bob\nasknet=yes\n\n[core]\npriority=96\n\n[http]\nactive=yes\nhost=x\n\n");
-    ASSERT_EQ(WriteDefaultSettings(), 0);
+    ASSERT_EQ(WriteDefaultSettings(edition_), 0);
     EXPECT_EQ(Config(),
               "[settings]\nusername=bob\nasknet=no\n\n[core]\npriority=96\n\n"
               "[http]\nactive=no\nhost=localhost\nport=8080\nusereg=no\n\n");
@@ -65,7 +70,7 @@ TEST_F(SettingsTest, UnreadableFileIsKeptAsideBeforeTheDefaults) {
     ASSERT_EQ(chmod("client.cfg", 0200), 0);
     ASSERT_TRUE(qrvtest::GiveToChecker(dir()));
     ASSERT_TRUE(qrvtest::GiveToChecker(dir() + "/client.cfg"));
-    EXPECT_EQ(qrvtest::RunUnprivileged([] { return LoadSettings() == -1 ? WriteDefaultSettings() : -50; }), 0);
+    EXPECT_EQ(qrvtest::RunUnprivileged([this] { return Load() == -1 ? WriteDefaultSettings(edition_) : -50; }), 0);
     chmod("client.cfg.bad", 0600);
     EXPECT_EQ(ReadFileText("client.cfg.bad"), "[settings]\nusername=precious\n\n");
     EXPECT_EQ(Config(), kDefaults);
@@ -78,7 +83,7 @@ TEST_F(SettingsTest, MissingFileFailsSilently) {
 }
 
 TEST_F(SettingsTest, DefaultFileLoadsWithTheRegistryUserID) {
-    ASSERT_EQ(WriteDefaultSettings(), 0);
+    ASSERT_EQ(WriteDefaultSettings(edition_), 0);
     StoreRegistryUserID("efcdab8967452301");
     std::string messages;
     ASSERT_EQ(Load(&messages), 0);
@@ -86,11 +91,11 @@ TEST_F(SettingsTest, DefaultFileLoadsWithTheRegistryUserID) {
     EXPECT_NE(messages.find("- User name: Anonymous (Team 0)\n"), std::string::npos);
     EXPECT_NE(messages.find("- User ID = 123456789ABCDEF\n"), std::string::npos);
     EXPECT_NE(messages.find("- Machine ID: 1\n"), std::string::npos);
-    EXPECT_EQ(gClientState.user_id, 0x0123456789ABCDEFull);
-    EXPECT_EQ(gClientState.network_permission, 1u);
-    EXPECT_EQ(gClientState.cpu_usage, 100u);
-    EXPECT_EQ(gClientState.use_assembly, 1u);
-    EXPECT_EQ(gClientState.deadline, 1u);
+    EXPECT_EQ(settings_.user_id, 0x0123456789ABCDEFull);
+    EXPECT_EQ(settings_.permission.given, 1u);
+    EXPECT_EQ(settings_.cpu_usage, 100u);
+    EXPECT_EQ(settings_.use_assembly, 1u);
+    EXPECT_EQ(settings_.deadline, 1u);
     // The machine ID was missing and is written; active=no needs no more.
     EXPECT_EQ(Config(),
               "[settings]\nusername=Anonymous\nteam=0\nasknet=no\nmachineid=1\n\n"
@@ -100,9 +105,9 @@ TEST_F(SettingsTest, DefaultFileLoadsWithTheRegistryUserID) {
 TEST_F(SettingsTest, MachineIDOutOfRangeBecomesOne) {
     for (const char* bad : {"machineid=0\n", "machineid=7\n", "machineid=a\n", "machineid=x\n", ""}) {
         WriteUsable(std::string(bad) + "local=3\n");
-        gClientState.machine_id = 9;
+        settings_.machine_id = 9;
         ASSERT_EQ(Load(), 0) << bad;
-        EXPECT_EQ(gClientState.machine_id, 1u) << bad;
+        EXPECT_EQ(settings_.machine_id, 1u) << bad;
         const std::string text = Config();
         EXPECT_NE(text.find("machineid=1\n"), std::string::npos) << bad;
         if (bad[0] != '\0') {
@@ -111,7 +116,7 @@ TEST_F(SettingsTest, MachineIDOutOfRangeBecomesOne) {
     }
     WriteUsable("machineid=4\n");
     ASSERT_EQ(Load(), 0);
-    EXPECT_EQ(gClientState.machine_id, 4u);
+    EXPECT_EQ(settings_.machine_id, 4u);
 }
 
 TEST_F(SettingsTest, YesTestsAndNumbers) {
@@ -119,23 +124,23 @@ TEST_F(SettingsTest, YesTestsAndNumbers) {
     WriteConfig(Config() + "[core]\ndisableassembly=Y\nignoredeadlines=no\npriority=96\ncpuusage=50%\n\n"
                            "[clienttype]\ntype=2\n\n");
     ASSERT_EQ(Load(), 0);
-    EXPECT_EQ(gClientState.asknet, 0u);  // "Yes" is not "yes"
-    EXPECT_EQ(gClientState.network_permission, 1u);
-    EXPECT_EQ(gClientState.use_assembly, 0u);
-    EXPECT_EQ(gClientState.deadline, 1u);
-    EXPECT_EQ(gClientState.core_priority, 96u);
-    EXPECT_EQ(gClientState.cpu_usage, 50u);
-    EXPECT_EQ(gClientState.client_type, 2u);
+    EXPECT_EQ(settings_.permission.asknet, 0u);  // "Yes" is not "yes"
+    EXPECT_EQ(settings_.permission.given, 1u);
+    EXPECT_EQ(settings_.use_assembly, 0u);
+    EXPECT_EQ(settings_.deadline, 1u);
+    EXPECT_EQ(settings_.core_priority, 96u);
+    EXPECT_EQ(settings_.cpu_usage, 50u);
+    EXPECT_EQ(settings_.client_type, 2u);
 
     WriteUsable("asknet=yes\n");
     WriteConfig(Config() + "[core]\nignoredeadlines=yes\ncpuusage=lots\n\n");
     std::string messages;
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("- Ask before connecting: Yes\n"), std::string::npos);
-    EXPECT_EQ(gClientState.asknet, 1u);
-    EXPECT_EQ(gClientState.network_permission, 0u);
-    EXPECT_EQ(gClientState.deadline, 0u);
-    EXPECT_EQ(gClientState.cpu_usage, 100u);  // no number: the default
+    EXPECT_EQ(settings_.permission.asknet, 1u);
+    EXPECT_EQ(settings_.permission.given, 0u);
+    EXPECT_EQ(settings_.deadline, 0u);
+    EXPECT_EQ(settings_.cpu_usage, 100u);  // no number: the default
 }
 
 TEST_F(SettingsTest, MissingConnectionSettingsAreWrittenAsNo) {
@@ -152,7 +157,7 @@ TEST_F(SettingsTest, MissingConnectionSettingsAreWrittenAsNo) {
     std::string messages;
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("- Use IE connection settings: Yes\n"), std::string::npos);
-    EXPECT_EQ(gClientState.usereg, 1u);
+    EXPECT_EQ(settings_.usereg, 1u);
 }
 
 TEST_F(SettingsTest, ProxySettings) {
@@ -168,13 +173,13 @@ TEST_F(SettingsTest, ProxySettings) {
     WriteUsable("", "usereg=no\nactive=yes\nhost=10.1.2.3\nport=3128\n");
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("- Proxy: 10.1.2.3:3128\n"), std::string::npos);
-    EXPECT_EQ(gClientState.proxy_address, 0x0A010203u);
-    EXPECT_EQ(gClientState.proxy_port, 3128u);
+    EXPECT_EQ(settings_.proxy.address, 0x0A010203u);
+    EXPECT_EQ(settings_.proxy.port, 3128u);
     EXPECT_NE(Config().find("port=3128\nusepasswd=no\n"), std::string::npos);
 
     WriteUsable("", "usereg=no\nactive=yes\nport=3128\nhost=localhost\n");
     ASSERT_EQ(Load(&messages), 0);
-    EXPECT_EQ(gClientState.proxy_address, 0x7F000001u);
+    EXPECT_EQ(settings_.proxy.address, 0x7F000001u);
 
     // A name that cannot be resolved is no error: the client connects
     // directly.
@@ -184,13 +189,13 @@ TEST_F(SettingsTest, ProxySettings) {
         EXPECT_NE(messages.find("Failed to resolve hostname for proxy. Will connect directly.\n"),
                   std::string::npos)
             << host;
-        EXPECT_EQ(gClientState.proxy_address, 0u) << host;
+        EXPECT_EQ(settings_.proxy.address, 0u) << host;
     }
 
     WriteUsable("", "usereg=no\nactive=no\n");
     ASSERT_EQ(Load(), 0);
-    EXPECT_EQ(gClientState.proxy_address, 0u);
-    EXPECT_EQ(gClientState.proxy_port, 0u);
+    EXPECT_EQ(settings_.proxy.address, 0u);
+    EXPECT_EQ(settings_.proxy.port, 0u);
 }
 
 TEST_F(SettingsTest, ProxyCredentials) {
@@ -202,8 +207,8 @@ TEST_F(SettingsTest, ProxyCredentials) {
     ASSERT_EQ(chmod("client.cfg", 0644), 0);
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("- Proxy password enabled\n"), std::string::npos);
-    EXPECT_STREQ(gClientState.proxy_name, "user");
-    EXPECT_STREQ(gClientState.proxy_password, "secret");
+    EXPECT_STREQ(settings_.proxy.name, "user");
+    EXPECT_STREQ(settings_.proxy.password, "secret");
     struct stat st {};
     ASSERT_EQ(stat("client.cfg", &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
@@ -214,27 +219,27 @@ TEST_F(SettingsTest, ProxyCredentials) {
     WriteUsable("", proxy + "proxy_name=user\nproxy_passwd=" + std::string(64, 'p') + "\n");
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_EQ(messages.find("- Proxy password enabled\n"), std::string::npos);
-    EXPECT_STREQ(gClientState.proxy_name, "user");
-    EXPECT_STREQ(gClientState.proxy_password, "");
+    EXPECT_STREQ(settings_.proxy.name, "user");
+    EXPECT_STREQ(settings_.proxy.password, "");
 
     WriteUsable("", proxy + "proxy_name=other\n");
     ASSERT_EQ(Load(), 0);
-    EXPECT_STREQ(gClientState.proxy_name, "");
+    EXPECT_STREQ(settings_.proxy.name, "");
 
     WriteUsable("", "usereg=no\nactive=yes\nhost=1.2.3.4\nport=80\nusepasswd=no\nproxy_name=u\nproxy_passwd=p\n");
     ASSERT_EQ(Load(), 0);
-    EXPECT_STREQ(gClientState.proxy_name, "");
-    EXPECT_STREQ(gClientState.proxy_password, "");
+    EXPECT_STREQ(settings_.proxy.name, "");
+    EXPECT_STREQ(settings_.proxy.password, "");
 }
 
 TEST_F(SettingsTest, UserIDIsKeptWhereItCanBe) {
     WriteConfig(kDefaults);
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
     uint64_t id = 0xFEDCBA9876543210ull;
-    ASSERT_EQ(LoadSaveUserID(&id, 1), 0);
+    ASSERT_EQ(LoadSaveUserID(edition_, &id, 1), 0);
     EXPECT_EQ(ReadFileText(MachineRegistry()), "[Software\\Tarnwick\\Quorvel]\nUserID=bin:1032547698badcfe\n\n");
     uint64_t back = 0;
-    ASSERT_EQ(LoadSaveUserID(&back, 0), 0);
+    ASSERT_EQ(LoadSaveUserID(edition_, &back, 0), 0);
     EXPECT_EQ(back, id);
     EXPECT_EQ(Config().find("userid"), std::string::npos);
 }
@@ -245,14 +250,14 @@ TEST_F(SettingsTest, UnwritableRegistryKeepsTheUserIDInClientCfg) {
     WriteConfig(kDefaults);
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
     uint64_t id = 0xABCull;
-    ASSERT_EQ(LoadSaveUserID(&id, 1), 0);
+    ASSERT_EQ(LoadSaveUserID(edition_, &id, 1), 0);
     EXPECT_NE(Config().find("[settings]\nusername=Anonymous\nteam=0\nasknet=no\nuserid=ABC\n"), std::string::npos);
 
     // The next start finds it there.
-    gClientState.user_id = 0;
+    settings_.user_id = 0;
     std::string messages;
     ASSERT_EQ(Load(&messages), 0);
-    EXPECT_EQ(gClientState.user_id, 0xABCull);
+    EXPECT_EQ(settings_.user_id, 0xABCull);
     EXPECT_NE(messages.find("- User ID = ABC\n"), std::string::npos);
 }
 
@@ -261,16 +266,16 @@ TEST_F(SettingsTest, MachineKeyWithoutAnIDDoesNotHideTheUsersOne) {
     WriteFileText(MachineRegistry(), "[Software\\Tarnwick\\Quorvel]\nOther=sz:x\n\n");
     WriteFileText(UserRegistry(), "[Software\\Tarnwick\\Quorvel]\nUserID=bin:0500000000000000\n\n");
     uint64_t id = 0;
-    ASSERT_EQ(LoadSaveUserID(&id, 0), 0);
+    ASSERT_EQ(LoadSaveUserID(edition_, &id, 0), 0);
     EXPECT_EQ(id, 5u);
 }
 
 TEST_F(SettingsTest, PartnerEditionKeepsTheIDInClientCfgAndComparesNames) {
-    gClientState.edition_code = 5;
+    edition_ = 5;
     WriteConfig(kDefaults);
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
     uint64_t id = 0x77;
-    ASSERT_EQ(LoadSaveUserID(&id, 1), 0);
+    ASSERT_EQ(LoadSaveUserID(edition_, &id, 1), 0);
     EXPECT_NE(Config().find("userid=77\n"), std::string::npos);
     EXPECT_FALSE(qrvtest::FileExists(MachineRegistry()));
 
@@ -280,32 +285,32 @@ TEST_F(SettingsTest, PartnerEditionKeepsTheIDInClientCfgAndComparesNames) {
     ASSERT_EQ(Load(&messages), 0);
     EXPECT_NE(messages.find("\nWarning: Username from client.cfg didn't match registry (Anonymous vs Zed)\n"),
               std::string::npos);
-    EXPECT_EQ(gClientState.user_id, 0x77u);
+    EXPECT_EQ(settings_.user_id, 0x77u);
 }
 
 TEST_F(SettingsTest, RegistryUser) {
     char name[kRegistryNameSize];
     int32_t team = -1;
-    EXPECT_EQ(ReadRegistryUser(name, &team), -1);
+    EXPECT_EQ(ReadRegistryUser(edition_, name, &team), -1);
 
     mkdir(registry_.c_str(), 0700);
     const std::string key = "[Software\\Tarnwick\\Quorvel\\3.24]\n";
     WriteFileText(MachineRegistry(), key + "Name=sz:" + std::string(99, 'n') + "\n\n");
-    ASSERT_EQ(ReadRegistryUser(name, &team), 0);
+    ASSERT_EQ(ReadRegistryUser(edition_, name, &team), 0);
     EXPECT_EQ(std::string(name), std::string(99, 'n'));
     EXPECT_EQ(team, 0);
 
     WriteFileText(MachineRegistry(), key + "Name=sz:" + std::string(100, 'n') + "\nTeamNum=sz:5\n\n");
-    EXPECT_EQ(ReadRegistryUser(name, &team), -1);
+    EXPECT_EQ(ReadRegistryUser(edition_, name, &team), -1);
     WriteFileText(MachineRegistry(), key + "Name=bin:00\n\n");
-    EXPECT_EQ(ReadRegistryUser(name, &team), -1);
+    EXPECT_EQ(ReadRegistryUser(edition_, name, &team), -1);
     WriteFileText(MachineRegistry(), key + "Name=sz:ann\nTeamNum=bin:05\n\n");
-    ASSERT_EQ(ReadRegistryUser(name, &team), 0);
+    ASSERT_EQ(ReadRegistryUser(edition_, name, &team), 0);
     EXPECT_EQ(team, 0);
 
-    gClientState.edition_code = 9;
+    edition_ = 9;
     StdoutCapture capture;
-    EXPECT_EQ(ReadRegistryUser(name, &team), -1);
+    EXPECT_EQ(ReadRegistryUser(edition_, name, &team), -1);
     EXPECT_EQ(capture.Take(), "Unknown Client subtype: 9\n");
 }
 
@@ -313,43 +318,43 @@ TEST_F(SettingsTest, CountsCompletedUnits) {
     WriteConfig(kDefaults);
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
     StdoutCapture first;
-    ASSERT_EQ(CountCompletedUnit(), 0);
+    ASSERT_EQ(CountCompletedUnit(settings_), 0);
     EXPECT_NE(first.Take().find("+ Starting local stats count at 1\n"), std::string::npos);
     EXPECT_NE(Config().find("local=1\n"), std::string::npos);
     StdoutCapture second;
-    ASSERT_EQ(CountCompletedUnit(), 0);
+    ASSERT_EQ(CountCompletedUnit(settings_), 0);
     EXPECT_NE(second.Take().find("+ Number of Units Completed: 2\n"), std::string::npos);
-    ASSERT_EQ(CountCompletedUnit(), 0);
+    ASSERT_EQ(CountCompletedUnit(settings_), 0);
     EXPECT_NE(Config().find("local=3\n"), std::string::npos);
 
     // A count kept from earlier runs goes on.
-    gClientState.local_units = 0;
+    settings_.local_units = 0;
     WriteConfig("[settings]\nlocal=41\n\n");
     ASSERT_EQ(v3ConfigLoad(ClientConfig(), "client.cfg"), 0);
-    ASSERT_EQ(CountCompletedUnit(), 0);
+    ASSERT_EQ(CountCompletedUnit(settings_), 0);
     EXPECT_EQ(Config(), "[settings]\nlocal=42\n\n");
 }
 
 TEST_F(SettingsTest, WorkingDirectoryFromTheRegistry) {
-    EXPECT_EQ(SetWorkingDirectory(), -1);
+    EXPECT_EQ(SetWorkingDirectory(edition_), -1);
     const std::string work = dir() + "/elsewhere";
     mkdir(work.c_str(), 0700);
     mkdir(registry_.c_str(), 0700);
     WriteFileText(UserRegistry(), "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + work + "\n\n");
-    ASSERT_EQ(SetWorkingDirectory(), 0);
+    ASSERT_EQ(SetWorkingDirectory(edition_), 0);
     EXPECT_EQ(std::filesystem::current_path().string(), work);
 
     // The partner edition keeps its directory.
     ASSERT_EQ(chdir(dir().c_str()), 0);
-    gClientState.edition_code = 5;
-    EXPECT_EQ(SetWorkingDirectory(), 0);
+    edition_ = 5;
+    EXPECT_EQ(SetWorkingDirectory(edition_), 0);
     EXPECT_EQ(std::filesystem::current_path().string(), dir());
 
-    gClientState.edition_code = 2;
+    edition_ = 2;
     WriteFileText(UserRegistry(), "[Software\\Tarnwick\\Quorvel]\nDirName=sz:/" + std::string(998, 'd') + "\n\n");
-    EXPECT_EQ(SetWorkingDirectory(), -1);
+    EXPECT_EQ(SetWorkingDirectory(edition_), -1);
     WriteFileText(UserRegistry(), "[Software\\Tarnwick\\Quorvel]\nDirName=bin:2f\n\n");
-    EXPECT_EQ(SetWorkingDirectory(), -1);
+    EXPECT_EQ(SetWorkingDirectory(edition_), -1);
 }
 
 }  // namespace

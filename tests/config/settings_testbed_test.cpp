@@ -10,6 +10,7 @@
 #include "common/testbed.h"
 #include "config/settings.h"
 #include "config_fixture.h"
+#include "net/assignment.h"
 #include "support/sleep.h"
 
 namespace {
@@ -45,7 +46,9 @@ protected:
     }
     int Load(std::string* messages) {
         StdoutCapture capture;
-        const int rc = LoadSettings();
+        const int rc = LoadSettings(settings_, edition_, "qrv3", [](Settings&, char* text, uint64_t size) {
+            return ObtainUserID(text, size);
+        });
         *messages = capture.Take();
         return rc;
     }
@@ -73,7 +76,7 @@ TEST_F(SettingsTest, NoUserIDAnywhereIsFatal) {
     EXPECT_GT(fatal, messages.rfind("Retrying..."));
     EXPECT_EQ(messages.find("- Machine ID"), std::string::npos) << "the load stops at the ID";
     // Nothing was stored as an ID.
-    EXPECT_EQ(gClientState.user_id, 0u);
+    EXPECT_EQ(settings_.user_id, 0u);
     EXPECT_EQ(ReadFileText("client.cfg"), kDefaults);
     for (const std::string& root : {MachineRegistry(), UserRegistry()}) {
         if (!qrvtest::FileExists(root)) continue;

@@ -45,8 +45,8 @@ protected:
         g_files.clear();
         g_deleted.clear();
         gClientState.deadline = 1;
-        gClientState.asknet = 0;
-        gClientState.network_permission = 1;
+        gClientState.permission.asknet = 0;
+        gClientState.permission.given = 1;
     }
     void TearDown() override {
         FreeWorkQueue(queue_);
@@ -290,17 +290,17 @@ TEST_F(ReturnResultsTest, AutosendSendsOnlyWhenTheNetworkMayBeUsed) {
     // server is needed to see that a send took place).
     queue_->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
     qrvtest::WriteFileText("work/wuresults_08.dat", "results");
-    gClientState.asknet = 1;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 1;
+    gClientState.permission.given = 0;
     AutosendPass(queue_);
     EXPECT_EQ(queue_->entries[8].status, kSlotDone) << "asknet on, no permission: nothing is sent";
 
-    gClientState.network_permission = 1;
+    gClientState.permission.given = 1;
     AutosendPass(queue_);
     EXPECT_EQ(queue_->entries[8].status, kSlotEmpty);
 
-    gClientState.asknet = 0;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 0;
+    gClientState.permission.given = 0;
     queue_->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
     g_autosend_queue = queue_;
     v3SetSleepHook(AutosendSleep);

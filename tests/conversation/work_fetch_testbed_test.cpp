@@ -242,13 +242,13 @@ TEST_F(WorkFetchTest, EveryRefusalLeavesEntryUntouched) {
 }
 
 TEST_F(WorkFetchTest, AsknetWithdrawsPermissionAfterFetch) {
-    gClientState.asknet = 1;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 1;
+    gClientState.permission.given = 0;
     QueueEntry entry;
     SetLogVerbosity(2);
     qrvnet::ConsoleCapture console;
     ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
     EXPECT_NE(console.Text().find("+ Connections closed: You may now disconnect\n"),
               std::string::npos);
-    EXPECT_EQ(NetworkPermission(), 0u) << "the next network use must ask again";
+    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 0u) << "the next network use must ask again";
 }

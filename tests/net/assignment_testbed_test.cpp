@@ -3,7 +3,6 @@
 // the request records as the servers receive them.
 #include <cstring>
 
-#include "config/user_id_source.h"
 #include "conversation_support.h"
 #include "net/assignment.h"
 

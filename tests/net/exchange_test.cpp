@@ -59,10 +59,10 @@ TEST_F(ExchangeTest, DirectExchangePostsTheRecordAndReadsTheReply) {
 TEST_F(ExchangeTest, DirectExchangeGoesThroughTheConfiguredProxy) {
     const std::string request = Record(512, 'p');
     RecordingServer proxy({Answer(Ok("12345678"))});
-    gClientState.proxy_address = 0x7F000001;
-    gClientState.proxy_port = proxy.port();
-    std::strcpy(gClientState.proxy_name, "volunteer");
-    std::strcpy(gClientState.proxy_password, "s3cret");
+    gClientState.proxy.address = 0x7F000001;
+    gClientState.proxy.port = proxy.port();
+    std::strcpy(gClientState.proxy.name, "volunteer");
+    std::strcpy(gClientState.proxy.password, "s3cret");
     std::string reply(8, '\0');
     ASSERT_EQ(CliSendPacket("10.9.8.7", 8080, request.data(), 512, reply.data(), 8, 0, nullptr), 0);
     EXPECT_EQ(reply, "12345678");
@@ -78,15 +78,15 @@ TEST_F(ExchangeTest, DirectExchangeGoesThroughTheConfiguredProxy) {
 // receive the volunteer's proxy password.
 TEST_F(ExchangeTest, CredentialsGoOnlyToAProxyInUse) {
     const std::string request = Record(64, 'c');
-    std::strcpy(gClientState.proxy_name, "volunteer");
-    std::strcpy(gClientState.proxy_password, "s3cret");
+    std::strcpy(gClientState.proxy.name, "volunteer");
+    std::strcpy(gClientState.proxy.password, "s3cret");
     const struct {
         uint32_t address;
         uint16_t port;
     } unusable[] = {{0, 3128}, {0x7F000001, 0}};
     for (const auto& proxy : unusable) {
-        gClientState.proxy_address = proxy.address;
-        gClientState.proxy_port = proxy.port;
+        gClientState.proxy.address = proxy.address;
+        gClientState.proxy.port = proxy.port;
         RecordingServer server({Answer(Ok("12345678")), Answer(Ok("bundle"))});
         std::string reply(8, '\0');
         ASSERT_EQ(Send(server, request, &reply), 0) << proxy.address;

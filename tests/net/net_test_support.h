@@ -21,12 +21,8 @@ inline void ResetNetworkSettings() {
     ClientState& s = gClientState;
     s.config = nullptr;
     s.usereg = 0;
-    s.asknet = 0;
-    s.network_permission = 1;
-    s.proxy_address = 0;
-    s.proxy_port = 0;
-    s.proxy_name[0] = '\0';
-    s.proxy_password[0] = '\0';
+    s.permission = NetworkPermission{};
+    s.proxy = ProxySettings{};
     s.user_id = 0;
     s.machine_id = 1;
     s.client_type = 0;

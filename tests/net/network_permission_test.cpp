@@ -49,30 +49,30 @@ constexpr const char* kPrompt = "Ready to connect to network.";
 class NetworkPermissionTest : public qrvnet::NetTest {};
 
 TEST_F(NetworkPermissionTest, WithoutAsknetNobodyIsAskedYetThePermissionIsSet) {
-    gClientState.asknet = 0;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 0;
+    gClientState.permission.given = 0;
     StdinFeed input("first line\n");
     qrvnet::ConsoleCapture console;
-    AskNetworkPermission();
-    EXPECT_EQ(NetworkPermission(), 1u);
+    AskNetworkPermission(gClientState.permission);
+    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
     EXPECT_EQ(Count(console.Text(), kPrompt), 0u);
     EXPECT_EQ(input.Rest(), "first line\n");
 }
 
 TEST_F(NetworkPermissionTest, AsksOnceUntilAFetchClearsThePermission) {
-    gClientState.asknet = 1;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 1;
+    gClientState.permission.given = 0;
     StdinFeed input("\n\nleft over\n");
     qrvnet::RecordingServer server({qrvnet::Answer("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx")});
     qrvnet::ConsoleCapture console;
 
-    AskNetworkPermission();  // before one exchange ...
-    AskNetworkPermission();  // ... and the next: no second question
-    EXPECT_EQ(NetworkPermission(), 1u);
+    AskNetworkPermission(gClientState.permission);  // before one exchange ...
+    AskNetworkPermission(gClientState.permission);  // ... and the next: no second question
+    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
     EXPECT_EQ(Count(console.Text(), kPrompt), 1u);
 
-    ClearNetworkPermission();  // what a successful work fetch does
-    EXPECT_EQ(NetworkPermission(), 0u);
+    ClearNetworkPermission(gClientState.permission);  // what a successful work fetch does
+    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 0u);
     qrvnet::ConsoleCapture again;
     EXPECT_EQ(DownloadFile(server.host().c_str(), "/f", "f.bin"), 0);
     const std::string text = again.Text();
@@ -83,12 +83,12 @@ TEST_F(NetworkPermissionTest, AsksOnceUntilAFetchClearsThePermission) {
 }
 
 TEST_F(NetworkPermissionTest, AtTheEndOfInputItGoesOnAndSaysSo) {
-    gClientState.asknet = 1;
-    gClientState.network_permission = 0;
+    gClientState.permission.asknet = 1;
+    gClientState.permission.given = 0;
     StdinFeed input("");
     qrvnet::ConsoleCapture console;
-    AskNetworkPermission();
-    EXPECT_EQ(NetworkPermission(), 1u);
+    AskNetworkPermission(gClientState.permission);
+    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
     const std::string text = console.Text();
     EXPECT_EQ(Count(text, kPrompt), 1u);
     EXPECT_NE(text.find("Nobody could be asked"), std::string::npos) << text;

@@ -131,10 +131,10 @@ protected:
     }
 
     void UseProxy(const char* name, const char* password) {
-        gClientState.proxy_address = 0x7F000001;
-        gClientState.proxy_port = proxy_->port();
-        std::strcpy(gClientState.proxy_name, name);
-        std::strcpy(gClientState.proxy_password, password);
+        gClientState.proxy.address = 0x7F000001;
+        gClientState.proxy.port = proxy_->port();
+        std::strcpy(gClientState.proxy.name, name);
+        std::strcpy(gClientState.proxy.password, password);
     }
 
     std::unique_ptr<Tinyproxy> proxy_;
