@@ -5,13 +5,12 @@
 #include "version.h"
 #include "log/banner.h"
 #include "log/log.h"
+#include "queue/work_queue.h"
 #include "support/exit.h"
 #include "support/format.h"
 #include "support/number_reader.h"
 
 namespace {
-
-constexpr uint32_t kQueueSlots = 10;
 
 // Reads a whole argument as an unsigned decimal number. The number reader
 // stops at the first character that is not a digit; an index that names a

@@ -7,8 +7,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "config/settings.h"
+#include "conversation/return_results.h"
+#include "net/client_identity.h"
+#include "net/transport.h"
 
 struct LogStream;
 struct WorkQueue;
@@ -41,6 +45,11 @@ struct ClientState : Settings {
     // Owned records made at start-up.
     LogStream* log_fallback = nullptr;  // the fallback log OpenLog made, if any
     WorkQueue* work_queue = nullptr;    // the one Work queue of the process
+    // Built once the settings are loaded and the benchmark measured
+    // (client/client_records.h), and handed down by reference.
+    ClientIdentity identity;
+    std::unique_ptr<Transport> transport;
+    ResultReturn results;
 };
 
 // The process-wide Client state.

@@ -2,12 +2,12 @@
 
 #include "client/arguments.h"
 #include "client/benchmark.h"
+#include "client/client_records.h"
 #include "client/client_thread.h"
 #include "client/shutdown.h"
 #include "config/interactive_config.h"
 #include "config/settings.h"
 #include "log/banner.h"
-#include "net/assignment.h"
 #include "log/log.h"
 #include "queue/queue_operations.h"
 #include "queue/status_page.h"
@@ -52,12 +52,11 @@ void TakeFolderLock(const ClientState* state) {
     v3Exit(kFolderTakenExitCode);
 }
 
-int ObtainUserIDFromServers(Settings& /*settings*/, char* text, uint64_t size) {
-    return ObtainUserID(text, size);
-}
-
 int Load(ClientState* state) {
-    return LoadSettings(*state, state->edition_code, state->program_name, ObtainUserIDFromServers);
+    return LoadSettings(*state, state->edition_code, state->program_name,
+                        [state](Settings& settings, char* text, uint64_t size) {
+                            return ObtainUserIDFor(*state, settings, text, size);
+                        });
 }
 
 void LoadOrConfigure(ClientState* state) {
@@ -139,6 +138,7 @@ int StartUp(ClientState* state) {
     LoadOrCreateQueue(state);
     RemoveUnknownItems(state->work_queue);
     MeasureMachine(state);
+    BuildRecords(*state);
     return 0;
 }
 

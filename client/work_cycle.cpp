@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "core/core_file.h"
+#include "client/client_records.h"
 #include "client/core_launch.h"
 #include "client/shutdown.h"
 #include "core/core_download.h"
@@ -16,22 +17,22 @@
 #include "support/console_input.h"
 #include "support/thread.h"
 
-namespace {
-
-int GetWorkFromServers(WorkQueue* queue, uint32_t* index) {
-    return GetWork(queue, index, FetchWork);
-}
-
-}  // namespace
-
-WorkCycleOps DefaultWorkCycleOps() {
+WorkCycleOps DefaultWorkCycleOps(ClientState& state) {
     WorkCycleOps ops;
-    ops.get_work = GetWorkFromServers;
-    ops.download_core = ::DownloadCore;
-    ops.send_finished = SendFinishedUnit;
-    ops.send_all = SendAllFinished;
-    ops.check_deadlines = CheckDeadlines;
+    ClientState* s = &state;
+    ops.get_work = [s](WorkQueue* queue, uint32_t* index) {
+        return GetWork(queue, index, [s](QueueEntry* entry, const char* work_file, WorkQueue* q) {
+            return FetchWork(AccessOf(*s), entry, work_file, q);
+        });
+    };
+    ops.download_core = [s](uint32_t type, const char* file, const char* location, uint8_t options) {
+        return ::DownloadCore(AccessOf(*s), type, file, location, options);
+    };
+    ops.send_finished = [s](WorkQueue*, uint32_t index) { return SendFinishedUnit(s->results, index); };
+    ops.send_all = [s](WorkQueue*) { return SendAllFinished(s->results); };
+    ops.check_deadlines = [s](WorkQueue*) { CheckDeadlines(s->results); };
     ops.autosend = AutosendThread;
+    ops.autosend_arg = &state.results;
     ops.read_line = v3ReadLine;
     ops.self_interrupt = SelfInterrupt;
     return ops;
@@ -109,7 +110,7 @@ bool WorkCycle::Start() {
     if (RunOneShot()) return false;
 
     ops_.check_deadlines(queue_);
-    if (v3ThreadStart(nullptr, ops_.autosend, queue_, kAutosendThreadStack) != 0) {
+    if (v3ThreadStart(nullptr, ops_.autosend, ops_.autosend_arg, kAutosendThreadStack) != 0) {
         if (LogLevelOn(3)) LogPrint("Warning: Could not start work queue send thread\n");
         ops_.send_all(queue_);
     }
@@ -157,7 +158,7 @@ bool WorkCycle::RunPass() {
 
 void RunWorkCycle(ClientState* state) {
     if (state == nullptr || state->work_queue == nullptr) return;
-    WorkCycle cycle(state, DefaultWorkCycleOps());
+    WorkCycle cycle(state, DefaultWorkCycleOps(*state));
     if (!cycle.Start()) return;
     while (cycle.RunPass()) {
     }

@@ -5,25 +5,29 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "client/client_state.h"
 #include "queue/work_queue.h"
 
-// The operations of other subsystems the cycle calls; tests replace some of
-// them (the network ones, the console, the self-interrupt).
+// The operations of other subsystems the cycle calls, bound to the client's
+// records; tests replace some of them (the network ones, the console, the
+// self-interrupt).
 struct WorkCycleOps {
-    int (*get_work)(WorkQueue* queue, uint32_t* index);
-    int (*download_core)(uint32_t core_type, const char* core_file, const char* core_location,
-                         uint8_t download_options);
-    int (*send_finished)(WorkQueue* queue, uint32_t index);
-    int (*send_all)(WorkQueue* queue);
-    void (*check_deadlines)(WorkQueue* queue);
-    void (*autosend)(void* queue);  // thread body
-    uint64_t (*read_line)(char* buf, uint64_t size, uint32_t mode);
-    void (*self_interrupt)();       // ends the process; returns only in tests
+    std::function<int(WorkQueue* queue, uint32_t* index)> get_work;
+    std::function<int(uint32_t core_type, const char* core_file, const char* core_location,
+                      uint8_t download_options)>
+        download_core;
+    std::function<int(WorkQueue* queue, uint32_t index)> send_finished;
+    std::function<int(WorkQueue* queue)> send_all;
+    std::function<void(WorkQueue* queue)> check_deadlines;
+    void (*autosend)(void* arg) = nullptr;  // thread body
+    void* autosend_arg = nullptr;           // what it works with; lives for the whole run
+    std::function<uint64_t(char* buf, uint64_t size, uint32_t mode)> read_line;
+    std::function<void()> self_interrupt;  // ends the process; returns only in tests
 };
-// The operations of the running client.
-WorkCycleOps DefaultWorkCycleOps();
+// The operations of the running client, bound to the records of state.
+WorkCycleOps DefaultWorkCycleOps(ClientState& state);
 
 // The cycle's own state (none of it is saved; a restart begins at 0).
 struct WorkCycleCounters {

@@ -2,11 +2,12 @@
 
 #include <mutex>
 
-#include "client/client_state.h"
 #include "config/settings.h"
 #include "log/log.h"
-#include "net/connection.h"
+#include "net/client_identity.h"
 #include "net/network_permission.h"
+#include "net/server_access.h"
+#include "net/transport.h"
 #include "net/packet.h"
 #include "net/packet_fields.h"
 #include "net/work_header.h"
@@ -37,14 +38,14 @@ int64_t ReadResults(const char* results_file) {
     return static_cast<int64_t>(got);
 }
 
-void AcceptedFollowUp(const QueueEntry& entry) {
-    if (entry.core_finished == 1) CountCompletedUnit(gClientState);
+void AcceptedFollowUp(Settings& settings, const QueueEntry& entry) {
+    if (entry.core_finished == 1) CountCompletedUnit(settings);
     char snapshot[32];
     v3StringPrint(snapshot, sizeof snapshot, "%scurrent.xyz", "work/");
     v3FileDelete(snapshot);
 }
 
-int Verdict(uint32_t reply, const QueueEntry& entry) {
+int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
     const bool say = LogLevelOn(3);
     switch (reply) {
         case 400:
@@ -52,7 +53,7 @@ int Verdict(uint32_t reply, const QueueEntry& entry) {
                 LogPrint("+ Results successfully sent\n");
                 LogPrint("Thank you for your contribution to Quorvel.\n");
             }
-            AcceptedFollowUp(entry);
+            AcceptedFollowUp(settings, entry);
             return 0;
         case 404:
             if (say) LogPrint("- Server reports problem with unit.\n");
@@ -95,7 +96,8 @@ int Verdict(uint32_t reply, const QueueEntry& entry) {
 
 }  // namespace
 
-int SendResults(const QueueEntry* entry, const char* results_file) {
+int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
+                const char* results_file) {
     if (entry == nullptr || results_file == nullptr) return kUploadUnusable;
     std::lock_guard<std::mutex> hold(g_upload_lock);
     LogWrite("\n\n");
@@ -114,19 +116,19 @@ int SendResults(const QueueEntry* entry, const char* results_file) {
         if (LogLevelOn(3)) LogPrint("- Error: Results file corrupt\n");
         return kUploadUnusable;
     }
-    AskNetworkPermission(gClientState.permission);
+    AskNetworkPermission(access.permission);
 
     StoreHeaderWord(g_upload, kWhCoreType, entry->core_type());
-    BuildClientHeader(kPacketResults, size, address, g_upload);
+    BuildClientHeader(access.identity, kPacketResults, size, address, g_upload);
     char host[16];
     v3StringPrint(host, sizeof host, "%u.%u.%u.%u", address >> 24, (address >> 16) & 0xFF,
                   (address >> 8) & 0xFF, address & 0xFF);
     // The stored port word is 32 bits wide; only its low 16 bits name the port.
     const uint16_t port = static_cast<uint16_t>(entry->server_port() & 0xFFFF);
-    if (CliSendPacket(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes, 0,
-                      nullptr) != 0) {
+    if (access.transport.Post(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes,
+                              nullptr) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server (results)\n");
         return -1;
     }
-    return Verdict(GetBE32(g_upload, kWhPacketType), *entry);
+    return Verdict(GetBE32(g_upload, kWhPacketType), settings, *entry);
 }

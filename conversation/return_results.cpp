@@ -4,13 +4,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "client/client_state.h"
 #include "log/log.h"
 #include "net/network_permission.h"
 #include "conversation/result_upload.h"
 #include "queue/deadline.h"
 #include "queue/slot_files.h"
-#include "queue/delete_unit.h"
 #include "support/file.h"
 #include "support/sleep.h"
 #include "support/time_value.h"
@@ -72,7 +70,7 @@ int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
     return -1;
 }
 
-int SendUnit(WorkQueue* queue, uint32_t index, ResultUploader upload) {
+int SendUnit(WorkQueue* queue, uint32_t index, const ResultUploader& upload) {
     if (index >= kQueueSlots) {
         if (LogLevelOn(6)) LogPrint("- Error: Bad queue index while trying to send finished unit\n");
         return -1;
@@ -114,24 +112,19 @@ void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter del
 
 }  // namespace
 
-int SendFinishedUnit(WorkQueue* queue, uint32_t index) {
-    return SendFinishedUnitWith(queue, index, SendResults);
-}
-
-int SendFinishedUnitWith(WorkQueue* queue, uint32_t index, ResultUploader upload) {
+int SendFinishedUnit(const ResultReturn& r, uint32_t index) {
     if (g_sending.exchange(1) != 0) {
         // The flag belongs to the send in progress; it stays set.
         if (LogLevelOn(9)) LogPrint("- Already sending work\n");
         return -1;
     }
-    const int result = queue != nullptr && upload != nullptr ? SendUnit(queue, index, upload) : -1;
+    const int result = r.queue != nullptr && r.upload ? SendUnit(r.queue, index, r.upload) : -1;
     g_sending.store(0);
     return result;
 }
 
-int SendAllFinished(WorkQueue* queue) { return SendAllFinishedWith(queue, SendResults); }
-
-int SendAllFinishedWith(WorkQueue* queue, ResultUploader upload) {
+int SendAllFinished(const ResultReturn& r) {
+    WorkQueue* queue = r.queue;
     if (queue == nullptr) return -1;
     if (LogLevelOn(6)) LogPrint("Trying to send all finished work units\n");
     uint32_t slots[kQueueSlots];
@@ -144,7 +137,7 @@ int SendAllFinishedWith(WorkQueue* queue, ResultUploader upload) {
             QueueGuard guard;
             if (queue->entries[slots[k]].status != kSlotDone) continue;
         }
-        if (SendFinishedUnitWith(queue, slots[k], upload) == 0) {
+        if (SendFinishedUnit(r, slots[k]) == 0) {
             ++sent;
         } else {
             ++failed;
@@ -154,29 +147,29 @@ int SendAllFinishedWith(WorkQueue* queue, ResultUploader upload) {
     return failed > 0 ? -1 : 0;
 }
 
-void CheckDeadlines(WorkQueue* queue) { CheckDeadlinesWith(queue, DeleteUnit); }
-
-void CheckDeadlinesWith(WorkQueue* queue, UnitDeleter delete_unit) {
-    if (queue == nullptr || delete_unit == nullptr) return;
+void CheckDeadlines(const ResultReturn& r) {
+    if (r.queue == nullptr || !r.delete_unit) return;
     // A finished unit may still be worth sending when the volunteer says
     // deadlines are to be ignored; one not yet computed never is.
-    ExpireSlots(queue, kSlotDone, gClientState.deadline != 0, delete_unit);
-    ExpireSlots(queue, kSlotReady, true, delete_unit);
+    ExpireSlots(r.queue, kSlotDone, r.deadlines_on, r.delete_unit);
+    ExpireSlots(r.queue, kSlotReady, true, r.delete_unit);
 }
 
-void AutosendPass(WorkQueue* queue) {
-    CheckDeadlines(queue);
-    if (gClientState.permission.asknet == 0 || NetworkPermissionGiven(gClientState.permission) != 0) {
+void AutosendPass(const ResultReturn& r) {
+    CheckDeadlines(r);
+    // Without a permission record nobody could have given one: nothing goes.
+    if (r.permission != nullptr &&
+        (r.permission->asknet == 0 || NetworkPermissionGiven(*r.permission) != 0)) {
         if (LogLevelOn(6)) LogPrint("- Autosending finished units...\n");
-        SendAllFinished(queue);
+        SendAllFinished(r);
         if (LogLevelOn(6)) LogPrint("- Autosend completed\n");
     }
 }
 
 void AutosendThread(void* arg) {
-    auto* queue = static_cast<WorkQueue*>(arg);
+    const auto* r = static_cast<const ResultReturn*>(arg);
     for (;;) {
-        AutosendPass(queue);
+        AutosendPass(*r);
         v3Sleep(kAutosendPeriodMs);
     }
 }

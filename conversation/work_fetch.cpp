@@ -5,11 +5,12 @@
 #include <memory>
 #include <new>
 
-#include "client/client_state.h"
 #include "log/log.h"
 #include "net/assignment.h"
-#include "net/connection.h"
+#include "net/client_identity.h"
 #include "net/network_permission.h"
+#include "net/server_access.h"
+#include "net/transport.h"
 #include "net/work_header.h"
 #include "queue/queue_operations.h"
 #include "conversation/work_fetch.h"
@@ -64,21 +65,19 @@ int WriteWorkData(const char* work_file, const uint8_t* data, uint32_t size) {
     return -2;
 }
 
-void CloseConnection(CliConnection* conn) { doReadBytes(conn, nullptr, 0, 0); }
-
 // Sends the work request and reads the work assignment header into header,
 // leaving the connection open for the data. 0 or -1.
-int RequestUnit(const AssignmentReply& assignment, WorkHeader* header, CliConnection* conn) {
+int RequestUnit(const ServerAccess& access, const AssignmentReply& assignment, WorkHeader* header,
+                std::unique_ptr<Connection>* conn) {
     const uint32_t address = assignment.server_address;
     uint8_t* h = header->bytes;
     StoreHeaderWord(h, kWhCoreType,
-                    gClientState.client_type == 2 ? kRequestCoreTypeSister : kRequestCoreType);
+                    access.identity.client_type == 2 ? kRequestCoreTypeSister : kRequestCoreType);
     StoreHeaderWord(h, kWhDoneFromServer, CountServerDoneUnits(address));
-    BuildClientHeader(kPacketWorkRequest, 0, address, h);
+    BuildClientHeader(access.identity, kPacketWorkRequest, 0, address, h);
     char host[16];
     Dotted(host, address);
-    if (CliSendPacket(host, CurrentServerPort(), h, kWorkHeaderBytes, h, kWorkHeaderBytes, 1,
-                      conn) != 0) {
+    if (access.transport.Post(host, CurrentServerPort(), h, kWorkHeaderBytes, h, kWorkHeaderBytes, conn) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server\n");
         return -1;
     }
@@ -88,15 +87,15 @@ int RequestUnit(const AssignmentReply& assignment, WorkHeader* header, CliConnec
 
 // Checks the work assignment header; closes the connection when it is
 // refused. 0 or -1.
-int CheckAssignmentHeader(const WorkHeader& header, CliConnection* conn) {
+int CheckAssignmentHeader(const WorkHeader& header, Connection& conn) {
     if (LoadHeaderWord(header.bytes, kWhPacketType) != kPacketWorkAssignment) {
         if (LogLevelOn(4)) LogPrint("- Error: Bad packet type from server, expected work assignment\n");
-        CloseConnection(conn);
+        conn.Close();
         return -1;
     }
     if (LoadHeaderWord(header.bytes, kWhPayloadSize) > kMaxWorkPayload) {
         if (LogLevelOn(4)) LogPrint("- Error: Work packet too large\n");
-        CloseConnection(conn);
+        conn.Close();
         return -1;
     }
     if (static_cast<int32_t>(LoadHeaderWord(header.bytes, kWhDeadlineSeconds)) < 1 && LogLevelOn(3)) {
@@ -107,22 +106,23 @@ int CheckAssignmentHeader(const WorkHeader& header, CliConnection* conn) {
 
 // Reads the unit's data and closes the connection. nullptr on failure (the
 // connection is closed then too).
-std::unique_ptr<uint8_t[]> ReceivePayload(uint32_t size, CliConnection* conn) {
+std::unique_ptr<uint8_t[]> ReceivePayload(uint32_t size, Connection& conn) {
     if (LogLevelOn(8)) LogPrint("- Receiving payload (expected size: %u)\n", size);
     std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size > 0 ? size : 1]());
-    if (data == nullptr || doReadBytes(conn, data.get(), size, 0) != 0) {
-        if (data == nullptr) CloseConnection(conn);
+    const bool read = data != nullptr && conn.Read(data.get(), size) == 0;
+    conn.Close();
+    if (!read) {
         if (LogLevelOn(3)) LogPrint("+ Could not get Work unit data from Work Server\n");
         return nullptr;
     }
     return data;
 }
 
-void ReportConnectionsClosed() {
+void ReportConnectionsClosed(NetworkPermission& permission) {
     if (LogLevelOn(4)) LogPrint("+ Received work.\n");
-    if (gClientState.permission.asknet) {
+    if (permission.asknet) {
         if (LogLevelOn(2)) LogPrint("+ Connections closed: You may now disconnect\n");
-        ClearNetworkPermission(gClientState.permission);
+        ClearNetworkPermission(permission);
     } else if (LogLevelOn(3)) {
         LogPrint("+ Closed connections\n");
     }
@@ -130,13 +130,13 @@ void ReportConnectionsClosed() {
 
 }  // namespace
 
-int FetchWork(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
+int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_file, WorkQueue* queue) {
     if (entry == nullptr || work_file == nullptr || queue == nullptr) return -1;
     WorkHeader header{};
     AssignmentReply assignment{};
     if (LogLevelOn(3)) LogPrint("+ Attempting to get work packet\n");
-    AskNetworkPermission(gClientState.permission);
-    if (RequestAssignment(&assignment, PerformanceFraction(queue)) != 0) {
+    AskNetworkPermission(access.permission);
+    if (RequestAssignment(access, &assignment, PerformanceFraction(queue)) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Couldn't get work instructions.\n");
         return -1;
     }
@@ -149,13 +149,13 @@ int FetchWork(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
         return -1;
     }
 
-    CliConnection conn{};
-    if (RequestUnit(assignment, &header, &conn) != 0) return -1;
-    if (CheckAssignmentHeader(header, &conn) != 0) return -1;
+    std::unique_ptr<Connection> conn;
+    if (RequestUnit(access, assignment, &header, &conn) != 0) return -1;
+    if (CheckAssignmentHeader(header, *conn) != 0) return -1;
     const uint32_t size = LoadHeaderWord(header.bytes, kWhPayloadSize);
-    std::unique_ptr<uint8_t[]> data = ReceivePayload(size, &conn);
+    std::unique_ptr<uint8_t[]> data = ReceivePayload(size, *conn);
     if (data == nullptr) return -1;
-    ReportConnectionsClosed();
+    ReportConnectionsClosed(access.permission);
 
     // The entry is filled in a copy and handed over only once the unit is
     // usable and its data is on disk: a failure leaves the caller's entry as

@@ -18,8 +18,9 @@ void CopyPart(char* out, const char* src, size_t n) {
 
 // The bundle is fetched into its own file; the core file is touched only
 // once the bundle has been verified.
-int FetchCoreBundle(const CoreDownloadAddress& address, const char* bundle_name) {
-    return DownloadFile(address.host, address.path, bundle_name);
+int FetchCoreBundle(const ServerAccess& access, const CoreDownloadAddress& address,
+                    const char* bundle_name) {
+    return DownloadFile(access, address.host, address.path, bundle_name);
 }
 
 }  // namespace
@@ -77,8 +78,8 @@ int InstallCoreBundle(const char* bundle_name, const char* core_file_name) {
     return 0;
 }
 
-int DownloadCore(uint32_t core_type, const char* core_file_name, const char* core_location,
-                 uint8_t download_options) {
+int DownloadCore(const ServerAccess& access, uint32_t core_type, const char* core_file_name,
+                 const char* core_location, uint8_t download_options) {
     if (LogLevelOn(3)) LogPrint("+ Downloading new core: %s\n", core_file_name);
     CoreDownloadAddress address;
     char bundle[kBundleNameSize];
@@ -90,7 +91,7 @@ int DownloadCore(uint32_t core_type, const char* core_file_name, const char* cor
         return -1;
     }
     if (LogLevelOn(6)) LogPrint("Downloading core (%s from %s)\n", address.path, address.host);
-    if (FetchCoreBundle(address, bundle) != 0) {
+    if (FetchCoreBundle(access, address, bundle) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "download");
         return -1;
     }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct ServerAccess;
+
 // A core location is the Queue entry's field: at most 127 characters, a host
 // (with an optional ":port") followed by a path that begins with "/".
 inline constexpr size_t kCoreLocationMax = 127;
@@ -40,7 +42,8 @@ int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint
 // for the next download to overwrite. 0 or -1.
 int InstallCoreBundle(const char* bundle_name, const char* core_file_name);
 
-// Downloads, verifies and unpacks the core of core_type from core_location.
-// 0 when the core file has been replaced by a verified core, -1 otherwise.
-int DownloadCore(uint32_t core_type, const char* core_file_name, const char* core_location,
-                 uint8_t download_options);
+// Downloads (over the client's transport, with its network permission),
+// verifies and unpacks the core of core_type from core_location. 0 when the
+// core file has been replaced by a verified core, -1 otherwise.
+int DownloadCore(const ServerAccess& access, uint32_t core_type, const char* core_file_name,
+                 const char* core_location, uint8_t download_options);

@@ -24,7 +24,7 @@
 #include "common/fuzz_check.h"
 #include "common/loopback_server.h"
 #include "log/log.h"
-#include "net/connection.h"
+#include "net/direct_transport.h"
 #include "net/http_client.h"
 
 namespace {

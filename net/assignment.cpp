@@ -6,10 +6,10 @@
 #include <mutex>
 
 #include "build_options.h"
-#include "client/client_state.h"
 #include "log/log.h"
-#include "net/connection.h"
 #include "net/network_permission.h"
+#include "net/server_access.h"
+#include "net/transport.h"
 #include "support/text.h"
 
 namespace {
@@ -20,9 +20,8 @@ std::atomic<uint16_t> g_server_port{kPrimaryAssignmentPort};
 std::mutex g_news_lock;
 char g_news[kNewsTextMax + 1] = {};
 
-int Exchange(const char* host, uint16_t port, const AssignmentExchange& x) {
-    if (CliSendPacket(host, port, x.request, x.request_length, x.reply, x.reply_length, 0,
-                      nullptr) != 0) {
+int Exchange(Transport& transport, const char* host, uint16_t port, const AssignmentExchange& x) {
+    if (transport.Post(host, port, x.request, x.request_length, x.reply, x.reply_length, nullptr) != 0) {
         return -1;
     }
     g_server_port.store(port);
@@ -37,12 +36,12 @@ void KeepNews(const char* news) {
 
 }  // namespace
 
-int ExchangeWithPrimary(const AssignmentExchange& exchange) {
-    return Exchange(QRV_ASSIGN_HOST_PRIMARY, kPrimaryAssignmentPort, exchange);
+int ExchangeWithPrimary(Transport& transport, const AssignmentExchange& exchange) {
+    return Exchange(transport, QRV_ASSIGN_HOST_PRIMARY, kPrimaryAssignmentPort, exchange);
 }
 
-int ExchangeWithSecondary(const AssignmentExchange& exchange) {
-    return Exchange(QRV_ASSIGN_HOST_SECONDARY, kSecondaryAssignmentPort, exchange);
+int ExchangeWithSecondary(Transport& transport, const AssignmentExchange& exchange) {
+    return Exchange(transport, QRV_ASSIGN_HOST_SECONDARY, kSecondaryAssignmentPort, exchange);
 }
 
 uint16_t CurrentServerPort() { return g_server_port.load(); }
@@ -61,19 +60,19 @@ void CopyNewsText(char* out, size_t size) {
     out[n] = '\0';
 }
 
-int RequestAssignment(AssignmentReply* reply, float performance_fraction) {
+int RequestAssignment(const ServerAccess& access, AssignmentReply* reply, float performance_fraction) {
     if (reply == nullptr) return -1;
     AssignmentRequest request;
-    BuildAssignmentRequest(&request, kPacketAssignment, performance_fraction);
+    BuildAssignmentRequest(access.identity, &request, kPacketAssignment, performance_fraction);
     AssignmentReplyRecord record{};
     const AssignmentExchange exchange{request.bytes, kAssignmentRequestSize, record.bytes,
                                       kAssignmentReplySize};
 
     if (LogLevelOn(3)) LogPrint("- Connecting to assignment server\n");
-    AskNetworkPermission(gClientState.permission);
-    if (ExchangeWithPrimary(exchange) != 0) {
+    AskNetworkPermission(access.permission);
+    if (ExchangeWithPrimary(access.transport, exchange) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server\n");
-        if (ExchangeWithSecondary(exchange) != 0) {
+        if (ExchangeWithSecondary(access.transport, exchange) != 0) {
             if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server 2\n");
             return -1;
         }

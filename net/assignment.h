@@ -10,26 +10,29 @@
 
 #include "net/packet.h"
 
+class Transport;
+struct ServerAccess;
+
 inline constexpr uint16_t kPrimaryAssignmentPort = 8080;
 inline constexpr uint16_t kSecondaryAssignmentPort = 80;
 
 // The news text keeps at most this many characters.
 inline constexpr size_t kNewsTextMax = 127;
 
-// One attempt to obtain a new user ID from the assignment servers; the ID is
-// stored in the Client state. 0 or -1.
-int RequestUserID(uint64_t* user_id);
+// One attempt to obtain a new user ID from the assignment servers: 0 with
+// the ID in *user_id, or -1 with *user_id as it was.
+int RequestUserID(const ServerAccess& access, uint64_t* user_id);
 
 // Obtains a new user ID with up to ten retries, with growing waits between
 // them, and writes it as hexadecimal text into text (size bytes; 101 hold
 // any ID). 0 or -1.
-int ObtainUserID(char* text, uint64_t size);
+int ObtainUserID(const ServerAccess& access, char* text, uint64_t size);
 
 // Asks for the work server to fetch the next unit from, reporting the
 // performance fraction. 0 with *reply filled (address in host order, the
 // news with its control characters replaced by '?'), or -1 when neither
 // assignment server answered.
-int RequestAssignment(AssignmentReply* reply, float performance_fraction);
+int RequestAssignment(const ServerAccess& access, AssignmentReply* reply, float performance_fraction);
 
 // The port of the assignment server that answered last: 8080 until the
 // secondary answers. Process-wide, not saved.
@@ -50,5 +53,5 @@ struct AssignmentExchange {
     void* reply;
     uint32_t reply_length;
 };
-int ExchangeWithPrimary(const AssignmentExchange& exchange);
-int ExchangeWithSecondary(const AssignmentExchange& exchange);
+int ExchangeWithPrimary(Transport& transport, const AssignmentExchange& exchange);
+int ExchangeWithSecondary(Transport& transport, const AssignmentExchange& exchange);

@@ -1,23 +1,63 @@
-// The packet exchange over the built-in HTTP client.
-#include <memory>
+// The exchanges of the built-in transport: a packet POST with its reply
+// record, and a download's GET.
 #include <new>
 
-#include "client/client_state.h"
 #include "log/log.h"
-#include "net/connection.h"
+#include "net/direct_transport.h"
 #include "support/format.h"
 
 namespace {
 
-// Closes the connection when the exchange leaves without handing it out.
-struct OwnedConnection {
-    std::unique_ptr<v3HTTPConnection> conn{new (std::nothrow) v3HTTPConnection{}};
-    ~OwnedConnection() {
-        if (conn) v3HTTPClose(conn.get());
+const char* GivenOrNull(const char* text) { return text[0] != '\0' ? text : nullptr; }
+
+// One connection record, closed when the connection is closed or dropped.
+class DirectConnection final : public Connection {
+public:
+    ~DirectConnection() override { Close(); }
+
+    v3HTTPConnection* record() { return &conn_; }
+
+    int Read(void* buf, uint32_t length) override {
+        if (!open_ || (buf == nullptr && length > 0)) return -1;
+        if (length == 0) return 0;
+        uint32_t count = 0;
+        return v3HTTPRecv(buf, &count, &conn_, length, kExchangeTimeoutMs) == kHTTPOk && count == length
+                   ? 0
+                   : -1;
     }
+
+    // A body ends by its own framing (length reached, last chunk, or the
+    // server's close), so one that is a whole number of blocks long ends
+    // cleanly, and one that is cut off fails.
+    int ReadSome(void* buf, uint32_t length, uint32_t* got) override {
+        *got = 0;
+        if (!open_ || buf == nullptr) return -1;
+        if (conn_.body_ended) return 0;
+        uint32_t count = 0;
+        const int r = v3HTTPRecv(buf, &count, &conn_, length, kExchangeTimeoutMs);
+        if (r != kHTTPOk || (count == 0 && !conn_.body_ended)) {
+            if (LogLevelOn(3)) LogPrint("Network Receive Timeout\n");
+            return -1;
+        }
+        *got = count;
+        return 0;
+    }
+
+    void Close() override {
+        if (!open_) return;
+        open_ = false;
+        v3HTTPClose(&conn_);
+    }
+
+private:
+    v3HTTPConnection conn_{};
+    bool open_ = true;
 };
 
-const char* GivenOrNull(const char* text) { return text[0] != '\0' ? text : nullptr; }
+int Open(DirectConnection* conn, const char* url, const ProxySettings& proxy) {
+    return v3HTTPOpen(conn->record(), url, proxy.address, proxy.port, GivenOrNull(proxy.name),
+                      GivenOrNull(proxy.password), nullptr, nullptr);
+}
 
 }  // namespace
 
@@ -45,36 +85,47 @@ int CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t len
     return r;
 }
 
-int CliHTTPPost(const char* host, uint16_t port, const void* request, uint32_t request_length,
-                void* reply, uint32_t reply_length, int keep_open, CliConnection* handle_out) {
-    if (keep_open && handle_out != nullptr) *handle_out = CliConnection{kConnectionDirect, nullptr};
+int DirectTransport::Post(const char* host, uint16_t port, const void* request, uint32_t request_length,
+                          void* reply, uint32_t reply_length, std::unique_ptr<Connection>* kept) {
+    if (kept != nullptr) kept->reset();
     if (host == nullptr) return -1;
-    OwnedConnection owned;
-    if (!owned.conn) return -1;
-    v3HTTPConnection* conn = owned.conn.get();
+    std::unique_ptr<DirectConnection> conn(new (std::nothrow) DirectConnection);
+    if (!conn) return -1;
 
     char url[160];
     v3StringPrint(url, sizeof url, "http://%.128s:%u/", host, static_cast<uint32_t>(port));
     if (LogLevelOn(5)) LogPrint("Connecting to %s\n", url);
-    const ClientState& s = gClientState;
-    if (v3HTTPOpen(conn, url, s.proxy.address, s.proxy.port, GivenOrNull(s.proxy.name),
-                   GivenOrNull(s.proxy.password), nullptr, nullptr) != kHTTPOk) {
+    if (Open(conn.get(), url, proxy_) != kHTTPOk) {
         if (LogLevelOn(5)) LogPrint("- Could not v3HTTPOpen\n");
         return -1;
     }
     uint32_t status = 0;
-    if (v3HTTPPost(conn, &status, "/", request, request_length, kExchangeTimeoutMs) != kHTTPOk ||
+    if (v3HTTPPost(conn->record(), &status, "/", request, request_length, kExchangeTimeoutMs) != kHTTPOk ||
         (status != 200 && status != 100)) {
         if (LogLevelOn(3)) LogPrint("- Couldn't send HTTP request to server\n");
         return -1;
     }
     uint32_t count = 0;
-    if (CliHTTPRecv(reply, &count, conn, reply_length, kExchangeTimeoutMs) != kHTTPOk ||
+    if (CliHTTPRecv(reply, &count, conn->record(), reply_length, kExchangeTimeoutMs) != kHTTPOk ||
         count != reply_length) {
         return -1;
     }
-    if (!keep_open) return 0;
-    if (handle_out == nullptr) return -1;
-    handle_out->record = owned.conn.release();
+    if (kept != nullptr) *kept = std::move(conn);
     return 0;
+}
+
+std::unique_ptr<Connection> DirectTransport::Get(const char* host, const char* path) {
+    std::unique_ptr<DirectConnection> conn(new (std::nothrow) DirectConnection);
+    char url[128];
+    v3StringPrint(url, sizeof url, "http://%.100s/", host);
+    if (!conn || Open(conn.get(), url, proxy_) != kHTTPOk) {
+        if (LogLevelOn(3)) LogPrint("Could not download '%s'\n", host);
+        return nullptr;
+    }
+    uint32_t status = 0;
+    if (v3HTTPGet(conn->record(), &status, path, kExchangeTimeoutMs) != kHTTPOk || status != 200) {
+        if (LogLevelOn(3)) LogPrint("- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
+        return nullptr;
+    }
+    return conn;
 }

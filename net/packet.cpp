@@ -2,18 +2,17 @@
 
 #include <cstring>
 
-#include "client/client_state.h"
+#include "net/client_identity.h"
+#include "net/packet_fields.h"
 #include "support/platform_codes.h"
 #include "version.h"
-#include "net/packet_fields.h"
 #include "support/memory.h"
 
 namespace {
 
 // What kind of work this client asks for: the test-team switches of the
 // command line win over the configured client type.
-uint16_t WorkPreference() {
-    const ClientState& s = gClientState;
+uint16_t WorkPreference(const ClientIdentity& s) {
     if (s.betateam) return 4;
     if (s.advmethods) return 3;
     if (s.internal) return 5;
@@ -29,25 +28,25 @@ uint64_t MemorySize32() {
 
 }  // namespace
 
-int BuildAssignmentRequest(AssignmentRequest* request, uint32_t type, float performance_fraction) {
+int BuildAssignmentRequest(const ClientIdentity& s, AssignmentRequest* request, uint32_t type,
+                           float performance_fraction) {
     if (request == nullptr) return -1;
     uint8_t* r = request->bytes;
     std::memset(r, 0, kAssignmentRequestSize);
     if (type != kPacketAssignment && type != kPacketUserId) return -1;
-    const ClientState& s = gClientState;
     PutBE32(r, kAsqPacketType, type);
     PutTextField(r, kAsqClientVersion, 8, kClientVersion);
     PutBE32(r, kAsqOneA, 1);
     PutBE32(r, kAsqCpuType, GetCpuType());
     PutBE32(r, kAsqOneB, 1);
     PutBE32(r, kAsqOsType, GetOsType());
-    PutSettingField(r, kAsqUserName, kPacketNameField, "settings", "username");
-    PutSettingField(r, kAsqTeam, kPacketNameField, "settings", "team");
+    PutSettingField(s.config, r, kAsqUserName, kPacketNameField, "settings", "username");
+    PutSettingField(s.config, r, kAsqTeam, kPacketNameField, "settings", "team");
     if (type == kPacketUserId) return 0;
     PutBE64(r, kAsqBenchmark, s.benchmark);
     PutBE64(r, kAsqUserId, s.user_id);
     PutBE64(r, kAsqMemorySize, MemorySize32());
-    PutBE16(r, kAsqWorkPreference, WorkPreference());
+    PutBE16(r, kAsqWorkPreference, WorkPreference(s));
     PutBE16(r, kAsqEdition, static_cast<uint16_t>(s.edition_code & 0xFFFF));
     uint32_t bits = 0;
     std::memcpy(&bits, &performance_fraction, sizeof bits);

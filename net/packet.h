@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct ClientIdentity;
+
 // Packet types: the first 32-bit word of every record but the user-ID reply.
 inline constexpr uint32_t kPacketAssignment = 10;      // which work server to use
 inline constexpr uint32_t kPacketUserId = 11;          // a new user ID
@@ -68,12 +70,12 @@ struct AssignmentReply {
     char news[128 + 1];
 };
 
-// Fills a request of type 10 or 11 from the Client state, starting from all
-// zero. Type 11 carries only the identity fields (user name, team, version,
+// Fills a request of type 10 or 11 from identity, starting from all zero. Type 11 carries only the identity fields (user name, team, version,
 // the two constant words, processor and system codes). performance_fraction
 // is sent as the 32 bits of the float (type 10 only). 0, or -1 for any other
 // type (the record is then all zero).
-int BuildAssignmentRequest(AssignmentRequest* request, uint32_t type, float performance_fraction);
+int BuildAssignmentRequest(const ClientIdentity& identity, AssignmentRequest* request, uint32_t type,
+                           float performance_fraction);
 
 // Reads an assignment reply record. Never fails.
 void ReadAssignmentReply(AssignmentReply* out, const AssignmentReplyRecord& record);

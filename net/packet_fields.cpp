@@ -2,7 +2,6 @@
 
 #include <cstring>
 
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "support/byte_order.h"
 
@@ -29,14 +28,14 @@ void PutTextField(uint8_t* record, size_t offset, size_t width, const char* text
     if (length < width) std::memcpy(record + offset, text, length);
 }
 
-void PutSettingField(uint8_t* record, size_t offset, size_t width, const char* section,
-                     const char* key) {
+void PutSettingField(v3Config* config, uint8_t* record, size_t offset, size_t width,
+                     const char* section, const char* key) {
     std::memset(record + offset, 0, width);
-    if (gClientState.config == nullptr) return;
+    if (config == nullptr) return;
     char value[256];
     if (width > sizeof value) return;
     // The copy refuses a value of width characters or more whole.
-    if (v3ConfigGetCopy(gClientState.config, section, key, value, width) != 0) return;
+    if (v3ConfigGetCopy(config, section, key, value, width) != 0) return;
     std::memcpy(record + offset, value, std::strlen(value));
 }
 

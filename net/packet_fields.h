@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+struct v3Config;
+
 // Big-endian integers at an offset.
 void PutBE16(uint8_t* record, size_t offset, uint16_t value);
 void PutBE32(uint8_t* record, size_t offset, uint32_t value);
@@ -16,11 +18,11 @@ uint64_t GetBE64(const uint8_t* record, size_t offset);
 // empty, never cut.
 void PutTextField(uint8_t* record, size_t offset, size_t width, const char* text);
 
-// The setting's value as a text field of a record: the whole field is
-// cleared and the value copied only when it is shorter than the field. A
+// The setting's value in config as a text field of a record: the whole field
+// is cleared and the value copied only when it is shorter than the field. A
 // missing setting, or no configuration at all, leaves the field empty.
-void PutSettingField(uint8_t* record, size_t offset, size_t width, const char* section,
-                     const char* key);
+void PutSettingField(v3Config* config, uint8_t* record, size_t offset, size_t width,
+                     const char* section, const char* key);
 
 // The text of a field, always terminated: at most width characters are
 // copied into out, which has room for width + 1.

@@ -1,24 +1,24 @@
 #include "net/work_header.h"
 
 #include <cstring>
+#include <initializer_list>
 
-#include "client/client_state.h"
-#include "support/platform_codes.h"
+#include "net/client_identity.h"
 #include "net/packet.h"
 #include "net/packet_fields.h"
 #include "support/byte_order.h"
+#include "support/platform_codes.h"
 
 namespace {
 
 // The team as the work servers expect it: "0" stands for no team, also when
 // the setting is too long to send.
-void PutTeam(uint8_t* header) {
-    PutSettingField(header, kWhTeam, kPacketNameField, "settings", "team");
+void PutTeam(v3Config* config, uint8_t* header) {
+    PutSettingField(config, header, kWhTeam, kPacketNameField, "settings", "team");
     if (header[kWhTeam] == '\0') header[kWhTeam] = '0';
 }
 
-void WriteCommonFields(uint32_t server_address, uint8_t* h) {
-    const ClientState& s = gClientState;
+void WriteCommonFields(const ClientIdentity& s, uint32_t server_address, uint8_t* h) {
     PutBE32(h, kWhCoreType, LoadHeaderWord(h, kWhCoreType));
     PutBE32(h, kWhProtocolVersion, kProtocolVersion);
     PutBE32(h, kWhMachineId, s.machine_id);
@@ -26,8 +26,8 @@ void WriteCommonFields(uint32_t server_address, uint8_t* h) {
     PutBE32(h, kWhServerAddress, server_address);
     // Cleared first, so that a name that is not sent leaves nothing of what
     // the buffer held before (an earlier reply) behind.
-    PutSettingField(h, kWhUserName, kPacketNameField, "settings", "username");
-    PutTeam(h);
+    PutSettingField(s.config, h, kWhUserName, kPacketNameField, "settings", "username");
+    PutTeam(s.config, h);
     PutBE32(h, kWhOsType, GetOsType());
     PutBE32(h, kWhCpuType, GetCpuType());
     std::memset(h + kWhZeroTail, 0, kWorkHeaderBytes - kWhZeroTail);
@@ -41,10 +41,10 @@ void StoreHeaderWord(uint8_t* header, size_t offset, uint32_t value) {
     StoreLE32(header + offset, value);
 }
 
-int BuildClientHeader(uint32_t type, uint32_t payload_size, uint32_t server_address,
-                      uint8_t* header) {
+int BuildClientHeader(const ClientIdentity& identity, uint32_t type, uint32_t payload_size,
+                      uint32_t server_address, uint8_t* header) {
     if (header == nullptr) return -1;
-    WriteCommonFields(server_address, header);
+    WriteCommonFields(identity, server_address, header);
     if (type == kPacketResults) {
         PutBE32(header, kWhPacketType, kPacketResults);
         PutBE32(header, kWhPayloadSize, payload_size);
@@ -55,7 +55,7 @@ int BuildClientHeader(uint32_t type, uint32_t payload_size, uint32_t server_addr
     if (type == kPacketWorkRequest) {
         PutBE32(header, kWhPacketType, kPacketWorkRequest);
         PutBE32(header, kWhPayloadSize, 0);
-        PutBE64(header, kWhBenchmark, gClientState.benchmark);
+        PutBE64(header, kWhBenchmark, identity.benchmark);
         PutBE32(header, kWhDoneFromServer, LoadHeaderWord(header, kWhDoneFromServer));
         return 0;
     }

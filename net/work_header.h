@@ -10,6 +10,8 @@
 
 #include "queue/work_header_layout.h"
 
+struct ClientIdentity;
+
 // Protocol version sent in every header: client 3.24.
 inline constexpr uint32_t kProtocolVersion = 324;
 // Largest work data a work assignment may announce.
@@ -24,7 +26,7 @@ static_assert(sizeof(WorkHeader) == kWorkHeaderBytes, "work header size");
 uint32_t LoadHeaderWord(const uint8_t* header, size_t offset);
 void StoreHeaderWord(uint8_t* header, size_t offset, uint32_t value);
 
-// Fills an outgoing header in place from the Client state. Before the call
+// Fills an outgoing header in place from identity. Before the call
 // the caller stores core_type (and, for type 100, done_from_server) in stored
 // order; the builder turns them and everything else it writes into wire
 // order. Written for every type: core_type, protocol_version, machine_id,
@@ -34,8 +36,8 @@ void StoreHeaderWord(uint8_t* header, size_t offset, uint32_t value);
 // 100 writes packet_type, payload_size 0, benchmark and done_from_server.
 // Every other byte keeps what the buffer held. 0, or -1 for another type
 // (after the common fields).
-int BuildClientHeader(uint32_t type, uint32_t payload_size, uint32_t server_address,
-                      uint8_t* header);
+int BuildClientHeader(const ClientIdentity& identity, uint32_t type, uint32_t payload_size,
+                      uint32_t server_address, uint8_t* header);
 
 // Turns a received header into stored order in place: packet_type,
 // core_type, protocol_version, payload_size and deadline_seconds from

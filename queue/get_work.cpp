@@ -31,8 +31,8 @@ int ClaimSlot(WorkQueue* queue, uint32_t start, uint32_t* slot) {
 
 }  // namespace
 
-int GetWork(WorkQueue* queue, uint32_t* index, WorkFetcher fetch) {
-    if (queue == nullptr || index == nullptr || fetch == nullptr) return -1;
+int GetWork(WorkQueue* queue, uint32_t* index, const WorkFetcher& fetch) {
+    if (queue == nullptr || index == nullptr || !fetch) return -1;
     uint32_t slot = *index;
     {
         QueueGuard guard;

@@ -141,8 +141,6 @@ TEST_F(ConversationE2ETest, SendModesReturnResultsAndEnd) {
     StartTestbed();
     // Three real units from ws1 for this client, finished, in slots 1, 3, 5.
     mkdir("work", 0700);
-    gClientState.user_id = 0x1A2B3C4D5E6F7081ull;  // the ID in the fixture's client.cfg
-    gClientState.machine_id = 1;
     WorkQueue* queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     for (uint32_t slot : {1u, 3u, 5u}) {
@@ -151,7 +149,7 @@ TEST_F(ConversationE2ETest, SendModesReturnResultsAndEnd) {
         snprintf(data, sizeof data, "work/wudata_%02u.dat", slot);
         snprintf(results, sizeof results, "work/wuresults_%02u.dat", slot);
         QueueEntry& e = queue->entries[slot];
-        ASSERT_EQ(FetchWork(&e, data, queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&e, data, queue), 0);
         e.status = kSlotDone;
         e.core_finished = 1;
         v3TimeNow(&e.completed);

@@ -15,6 +15,8 @@
 #include "client/core_run_fixture.h"
 #include "client/work_cycle.h"
 #include "core/core_download.h"
+#include "net/direct_transport.h"
+#include "net/server_access.h"
 #include "queue/deadline.h"
 #include "queue/get_work.h"
 #include "queue/queue_operations.h"
@@ -72,8 +74,12 @@ int FakeGetWork(WorkQueue* queue, uint32_t* index) {
 
 int FakeDownload(uint32_t type, const char* file, const char* location, uint8_t options) {
     ++g_fakes.downloads;
-    if (g_fakes.real_download) return DownloadCore(type, file, location, options);
-    return g_fakes.download_result;
+    if (!g_fakes.real_download) return g_fakes.download_result;
+    // The real download, over the built-in transport without a proxy.
+    static const ClientIdentity identity;
+    static DirectTransport transport{ProxySettings{}};
+    static NetworkPermission permission;
+    return DownloadCore({identity, transport, permission}, type, file, location, options);
 }
 
 int FakeSend(WorkQueue*, uint32_t index) {
@@ -94,7 +100,7 @@ uint64_t FakeReadLine(char* buf, uint64_t, uint32_t) {
 void FakeSelfInterrupt() { ++g_fakes.self_interrupts; }
 
 WorkCycleOps TestOps() {
-    WorkCycleOps ops = DefaultWorkCycleOps();
+    WorkCycleOps ops = DefaultWorkCycleOps(gClientState);
     ops.get_work = FakeGetWork;
     ops.download_core = FakeDownload;
     ops.send_finished = FakeSend;

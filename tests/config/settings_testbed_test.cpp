@@ -11,6 +11,9 @@
 #include "config/settings.h"
 #include "config_fixture.h"
 #include "net/assignment.h"
+#include "net/client_identity.h"
+#include "net/server_access.h"
+#include "net/transport.h"
 #include "support/sleep.h"
 
 namespace {
@@ -46,8 +49,12 @@ protected:
     }
     int Load(std::string* messages) {
         StdoutCapture capture;
-        const int rc = LoadSettings(settings_, edition_, "qrv3", [](Settings&, char* text, uint64_t size) {
-            return ObtainUserID(text, size);
+        // The assignment servers, over the transport the settings choose.
+        const int rc = LoadSettings(settings_, edition_, "qrv3", [](Settings& settings, char* text, uint64_t size) {
+            ClientIdentity identity;
+            identity.config = settings.config;
+            const std::unique_ptr<Transport> transport = MakeTransport(settings);
+            return ObtainUserID({identity, *transport, settings.permission}, text, size);
         });
         *messages = capture.Take();
         return rc;

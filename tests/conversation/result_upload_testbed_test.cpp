@@ -51,7 +51,7 @@ protected:
         // A real unit from ws1, so that the server has one outstanding.
         WorkQueue* queue = NewWorkQueue();
         ASSERT_NE(queue, nullptr);
-        ASSERT_EQ(FetchWork(&entry_, "work/wudata_02.dat", queue), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry_, "work/wudata_02.dat", queue), 0);
         FreeWorkQueue(queue);
         entry_.status = kSlotDone;
         qrvtest::WriteFileText(kResults, "results of unit 2\n");
@@ -60,7 +60,7 @@ protected:
     // Runs SendResults and returns what it printed.
     std::string Send(int* result) {
         qrvnet::ConsoleCapture console;
-        *result = SendResults(&entry_, kResults);
+        *result = SendResults(Access(), settings_, &entry_, kResults);
         return console.Text();
     }
 
@@ -162,7 +162,7 @@ TEST_F(ResultUploadTest, NothingToSendOrNowhereToSendIt) {
     no_server.set_server_address(0);
     {
         qrvnet::ConsoleCapture console;
-        result = SendResults(&no_server, kResults);
+        result = SendResults(Access(), settings_, &no_server, kResults);
         text = console.Text();
     }
     EXPECT_EQ(result, -2);
@@ -172,7 +172,7 @@ TEST_F(ResultUploadTest, NothingToSendOrNowhereToSendIt) {
     // A results file that exists but cannot be read now is worth another
     // try: the results are still there.
     ASSERT_EQ(mkdir("work/wuresults_03.dat", 0700), 0);
-    result = SendResults(&entry_, "work/wuresults_03.dat");
+    result = SendResults(Access(), settings_, &entry_, "work/wuresults_03.dat");
     EXPECT_EQ(result, -1);
 
     ASSERT_TRUE(Configure("ws1", R"({"down": true})"));

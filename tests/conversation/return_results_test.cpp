@@ -7,7 +7,7 @@
 #include <chrono>
 #include <thread>
 
-#include "client/client_state.h"
+#include "config/settings.h"
 #include "conversation/return_results.h"
 #include "support/thread.h"
 #include "queue/queue_test_support.h"
@@ -44,9 +44,6 @@ protected:
         g_uploads = 0;
         g_files.clear();
         g_deleted.clear();
-        gClientState.deadline = 1;
-        gClientState.permission.asknet = 0;
-        gClientState.permission.given = 1;
     }
     void TearDown() override {
         FreeWorkQueue(queue_);
@@ -69,11 +66,24 @@ protected:
     }
     std::string Send(uint32_t i, int* result) {
         BeginCapture();
-        *result = SendFinishedUnitWith(queue_, i, FakeUpload);
+        *result = SendFinishedUnit(With(FakeUpload), i);
         return EndCapture();
+    }
+    // The records of the fixture's queue with upload, the fake deleter, the
+    // permission and the deadline setting as they stand.
+    ResultReturn With(ResultUploader upload) {
+        ResultReturn r;
+        r.queue = queue_;
+        r.upload = std::move(upload);
+        r.delete_unit = FakeDelete;
+        r.permission = &permission_;
+        r.deadlines_on = deadlines_on_;
+        return r;
     }
 
     WorkQueue* queue_ = nullptr;
+    NetworkPermission permission_;
+    bool deadlines_on_ = true;
 };
 
 TEST_F(ReturnResultsTest, EachUploadOutcomeDecidesTheSlot) {
@@ -146,7 +156,7 @@ TEST_F(ReturnResultsTest, SlotReusedDuringTheUploadIsLeftAlone) {
         queue->entries[6] = MakeUnit(kSlotReady, Seconds2003(3, 9, 8, 0, 0));
         return 0;
     };
-    EXPECT_EQ(SendFinishedUnitWith(queue_, 6, reuse), 0);
+    EXPECT_EQ(SendFinishedUnit(With(reuse), 6), 0);
     EXPECT_EQ(queue_->entries[6].status, kSlotReady);
     EXPECT_EQ(TimeSeconds(queue_->entries[6].received), Seconds2003(3, 9, 8, 0, 0));
     EXPECT_TRUE(qrvtest::FileExists("work/wuresults_06.dat"));
@@ -180,7 +190,7 @@ TEST_F(ReturnResultsTest, UploadsNeverOverlap) {
     PutDone(2);
     g_release = false;
     g_most_inside = 0;
-    std::thread first([&] { SendFinishedUnitWith(queue_, 1, SlowUpload); });
+    std::thread first([&] { SendFinishedUnit(With(SlowUpload), 1); });
     while (g_inside.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     SetLogVerbosity(9);
     int result = 0;
@@ -196,8 +206,9 @@ TEST_F(ReturnResultsTest, UploadsNeverOverlap) {
     // Two threads sending all the time: never two uploads at once.
     SetLogVerbosity(1);
     g_most_inside = 0;
+    const ResultReturn counting = With(CountingUpload);
     auto hammer = [&] {
-        for (int i = 0; i < 100000; ++i) SendAllFinishedWith(queue_, CountingUpload);
+        for (int i = 0; i < 100000; ++i) SendAllFinished(counting);
     };
     std::thread a(hammer);
     std::thread b(hammer);
@@ -212,7 +223,7 @@ TEST_F(ReturnResultsTest, SendAllVisitsDoneSlotsFromOneRoundToZero) {
     SetLogVerbosity(6);
     BeginCapture();
     g_answer = 0;
-    EXPECT_EQ(SendAllFinishedWith(queue_, FakeUpload), 0);
+    EXPECT_EQ(SendAllFinished(With(FakeUpload)), 0);
     const std::string text = EndCapture();
     EXPECT_EQ(g_files, (std::vector<std::string>{"work/wuresults_04.dat", "work/wuresults_09.dat",
                                                  "work/wuresults_00.dat"}));
@@ -221,10 +232,12 @@ TEST_F(ReturnResultsTest, SendAllVisitsDoneSlotsFromOneRoundToZero) {
 
     for (uint32_t i : {2u, 3u}) PutDone(i);
     g_answer = -1;
-    EXPECT_EQ(SendAllFinishedWith(queue_, FakeUpload), -1);
+    EXPECT_EQ(SendAllFinished(With(FakeUpload)), -1);
     EXPECT_EQ(queue_->entries[2].status, kSlotDone);
     EXPECT_EQ(queue_->entries[3].status, kSlotDone);
-    EXPECT_EQ(SendAllFinishedWith(nullptr, FakeUpload), -1);
+    ResultReturn no_queue = With(FakeUpload);
+    no_queue.queue = nullptr;
+    EXPECT_EQ(SendAllFinished(no_queue), -1);
 }
 
 TEST_F(ReturnResultsTest, DeadlinePassDeletesExpiredUnits) {
@@ -245,7 +258,7 @@ TEST_F(ReturnResultsTest, DeadlinePassDeletesExpiredUnits) {
     queue_->entries[7] = unit(kSlotDone, now + 1);                        // ahead
 
     BeginCapture();
-    CheckDeadlinesWith(queue_, FakeDelete);
+    CheckDeadlines(With(FakeUpload));
     std::string text = EndCapture();
     EXPECT_EQ(g_deleted, (std::vector<uint32_t>{1, 2}));
     EXPECT_NE(text.find("Unit 1's deadline (May 30 10:07) has passed.\n"), std::string::npos) << text;
@@ -255,15 +268,15 @@ TEST_F(ReturnResultsTest, DeadlinePassDeletesExpiredUnits) {
     // The fraction counts too: a deadline a little before Now has passed.
     queue_->entries[3].deadline = MakeTimeValue(now - 1, 0xFFFFFFFF00000000ull);
     g_deleted.clear();
-    CheckDeadlinesWith(queue_, FakeDelete);
+    CheckDeadlines(With(FakeUpload));
     EXPECT_EQ(g_deleted, (std::vector<uint32_t>{1, 3, 2})) << "DONE slots first, then READY";
 
     // Ignoring deadlines keeps finished units (reported, and still
     // sendable), never unfinished ones.
-    gClientState.deadline = 0;
+    deadlines_on_ = false;
     g_deleted.clear();
     BeginCapture();
-    CheckDeadlinesWith(queue_, FakeDelete);
+    CheckDeadlines(With(FakeUpload));
     text = EndCapture();
     EXPECT_EQ(g_deleted, (std::vector<uint32_t>{2}));
     EXPECT_NE(text.find("Unit 1's deadline (May 30 10:07) has passed.\n"), std::string::npos);
@@ -286,25 +299,28 @@ void AutosendSleep(uint32_t ms) {
 }
 
 TEST_F(ReturnResultsTest, AutosendSendsOnlyWhenTheNetworkMayBeUsed) {
-    // Units without a server address: a send empties them at once (no
-    // server is needed to see that a send took place).
+    // The fake upload accepts: a sent unit's slot empties.
     queue_->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
     qrvtest::WriteFileText("work/wuresults_08.dat", "results");
-    gClientState.permission.asknet = 1;
-    gClientState.permission.given = 0;
-    AutosendPass(queue_);
+    permission_.asknet = 1;
+    permission_.given = 0;
+    AutosendPass(With(FakeUpload));
     EXPECT_EQ(queue_->entries[8].status, kSlotDone) << "asknet on, no permission: nothing is sent";
+    EXPECT_EQ(g_uploads.load(), 0);
 
-    gClientState.permission.given = 1;
-    AutosendPass(queue_);
+    permission_.given = 1;
+    AutosendPass(With(FakeUpload));
     EXPECT_EQ(queue_->entries[8].status, kSlotEmpty);
 
-    gClientState.permission.asknet = 0;
-    gClientState.permission.given = 0;
+    permission_.asknet = 0;
+    permission_.given = 0;
     queue_->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
     g_autosend_queue = queue_;
     v3SetSleepHook(AutosendSleep);
-    ASSERT_EQ(v3ThreadStart(nullptr, AutosendThread, queue_, kAutosendThreadStack), 0);
+    // The thread stays parked after the test: what it works with must stay.
+    static ResultReturn parked;
+    parked = With(FakeUpload);
+    ASSERT_EQ(v3ThreadStart(nullptr, AutosendThread, &parked, kAutosendThreadStack), 0);
     for (int i = 0; i < 5000 && g_autosend_sleeps.load() < 2; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "net/conversation_support.h"
+#include "conversation/result_upload.h"
 #include "conversation/return_results.h"
 #include "conversation/work_fetch.h"
 #include "support/time_value.h"
@@ -15,10 +16,13 @@ protected:
         mkdir("work", 0700);
         queue_ = NewWorkQueue();
         ASSERT_NE(queue_, nullptr);
-        gClientState.work_queue = queue_;
+        returns_.queue = queue_;
+        returns_.upload = [this](const QueueEntry* entry, const char* results_file) {
+            return SendResults(Access(), settings_, entry, results_file);
+        };
+        returns_.permission = &permission_;
     }
     void TearDown() override {
-        gClientState.work_queue = nullptr;
         FreeWorkQueue(queue_);
         qrvconv::ConversationTest::TearDown();
     }
@@ -27,7 +31,7 @@ protected:
     // 2003-03-05, with its results file.
     void FinishUnit() {
         QueueEntry entry;
-        ASSERT_EQ(FetchWork(&entry, "work/wudata_03.dat", queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, "work/wudata_03.dat", queue_), 0);
         entry.status = kSlotDone;
         entry.completed = MakeTimeValue((1096 + 31 + 28 + 4) * 86400LL + 3600, 0);  // 2003-03-05 01:00
         queue_->entries[3] = entry;
@@ -42,6 +46,7 @@ protected:
     }
 
     WorkQueue* queue_ = nullptr;
+    ResultReturn returns_;
 };
 
 TEST_F(ReturnResultsTestbedTest, EveryVerdictLeavesTheSlotAsDocumented) {
@@ -61,7 +66,7 @@ TEST_F(ReturnResultsTestbedTest, EveryVerdictLeavesTheSlotAsDocumented) {
         int result = 1;
         {
             qrvnet::ConsoleCapture console;
-            result = SendFinishedUnit(queue_, 3);
+            result = SendFinishedUnit(returns_, 3);
             text = console.Text();
         }
         EXPECT_EQ(result, c.result) << c.verdict;
@@ -80,7 +85,7 @@ TEST_F(ReturnResultsTestbedTest, ServerDownKeepsUnitWithItsCompletionDate) {
     std::string text;
     {
         qrvnet::ConsoleCapture console;
-        EXPECT_EQ(SendAllFinished(queue_), -1);
+        EXPECT_EQ(SendAllFinished(returns_), -1);
         text = console.Text();
     }
     EXPECT_NE(text.find("- Error: Could not transmit unit 03 (completed March 5). Keeping unit in queue.\n"),
@@ -90,7 +95,7 @@ TEST_F(ReturnResultsTestbedTest, ServerDownKeepsUnitWithItsCompletionDate) {
 
     // Back up: the next attempt gets through and the server has one unit.
     ASSERT_TRUE(Configure("ws1", R"({"down": false})"));
-    EXPECT_EQ(SendAllFinished(queue_), 0);
+    EXPECT_EQ(SendAllFinished(returns_), 0);
     EXPECT_EQ(StoredStatus(), kSlotEmpty);
     EXPECT_EQ(testbed_.Summary("units_accepted"), 1);
 }

@@ -70,7 +70,7 @@ protected:
         std::string text;
         {
             qrvnet::ConsoleCapture console;
-            result = FetchWork(&entry, kDataFile, queue_);
+            result = FetchWork(Access(), &entry, kDataFile, queue_);
             text = console.Text();
         }
         EXPECT_EQ(result, -1) << text;
@@ -87,7 +87,7 @@ TEST_F(WorkFetchTest, UnitFillsEntryAndDataFile) {
     v3TimeNow(&before);
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
         const std::string text = console.Text();
         EXPECT_NE(text.find("+ Attempting to get work packet\n"), std::string::npos);
         EXPECT_NE(text.find("+ Closed connections\n"), std::string::npos);
@@ -136,9 +136,9 @@ TEST_F(WorkFetchTest, RequestReportsClientTypeAndFinishedUnitsOfThatServer) {
     }
     ASSERT_EQ(SaveQueue(on_disk), 0);
     FreeWorkQueue(on_disk);
-    gClientState.client_type = 2;
+    identity_.client_type = 2;
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     const auto requests = Journal("work_request");
     ASSERT_EQ(requests.size(), 1u);
     const std::string body = RequestBody(requests[0]);
@@ -158,7 +158,7 @@ TEST_F(WorkFetchTest, DeadlineZeroAndPortZeroAndLeadingCrLf) {
     QueueEntry entry;
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
         EXPECT_NE(console.Text().find("- Deadline time not received.\n"), std::string::npos);
     }
     EXPECT_EQ(entry.has_deadline, 0u);
@@ -167,7 +167,7 @@ TEST_F(WorkFetchTest, DeadlineZeroAndPortZeroAndLeadingCrLf) {
 
     ASSERT_TRUE(Configure("primary", R"({"down": true})"));
     QueueEntry second;
-    ASSERT_EQ(FetchWork(&second, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &second, kDataFile, queue_), 0);
     EXPECT_EQ(second.server_port(), 80u);
     const auto requests = Journal("work_request");
     ASSERT_EQ(requests.size(), 2u);
@@ -179,15 +179,15 @@ TEST_F(WorkFetchTest, PortAboveSixteenBitsIsTakenByItsLowBits) {
     // unit is kept (and later returned there) rather than thrown away.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 73616})"));  // 65536 + 8080
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     EXPECT_EQ(entry.server_port(), 8080u);
     // Low bits of 80 while the unit came in on 8080: the reply's port wins.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65616})"));
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     EXPECT_EQ(entry.server_port(), 80u);
     // Low bits of 0 mean no port, as a 0 does: the assignment server's.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65536})"));
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     EXPECT_EQ(entry.server_port(), 8080u);
     EXPECT_EQ(testbed_.Summary("units_issued"), 3);
 }
@@ -195,7 +195,7 @@ TEST_F(WorkFetchTest, PortAboveSixteenBitsIsTakenByItsLowBits) {
 TEST_F(WorkFetchTest, PayloadOfTheLimitIsTakenOneMoreIsRefused) {
     ASSERT_TRUE(Configure("ws1", R"({"units": {"source": "random", "size": 2097152}})"));
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     struct stat st {};
     ASSERT_EQ(stat(kDataFile, &st), 0);
     EXPECT_EQ(st.st_size, 2097152);
@@ -242,13 +242,13 @@ TEST_F(WorkFetchTest, EveryRefusalLeavesEntryUntouched) {
 }
 
 TEST_F(WorkFetchTest, AsknetWithdrawsPermissionAfterFetch) {
-    gClientState.permission.asknet = 1;
-    gClientState.permission.given = 0;
+    permission_.asknet = 1;
+    permission_.given = 0;
     QueueEntry entry;
     SetLogVerbosity(2);
     qrvnet::ConsoleCapture console;
-    ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
     EXPECT_NE(console.Text().find("+ Connections closed: You may now disconnect\n"),
               std::string::npos);
-    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 0u) << "the next network use must ask again";
+    EXPECT_EQ(NetworkPermissionGiven(permission_), 0u) << "the next network use must ask again";
 }

@@ -21,7 +21,7 @@ protected:
 
     int Download(const char* location, uint8_t options, std::string* log) {
         int rc = 1;
-        *log = qrvtest::CaptureLog([&] { rc = DownloadCore(0x78, "QrvCore_78.exe", location, options); });
+        *log = qrvtest::CaptureLog([&] { rc = DownloadCore(Access(), 0x78, "QrvCore_78.exe", location, options); });
         return rc;
     }
 };

@@ -229,7 +229,7 @@ TEST_F(SaveOnFullDiskTest, WorkData) {
     std::memset(entry.work_header, 0x5A, sizeof entry.work_header);
     const std::string said = ExpectSafeOnFullDisk({"work/wudata_04.dat", unit, [&] {
                                                        QueueEntry fetched = entry;
-                                                       return FetchWork(&fetched, "work/wudata_04.dat", queue);
+                                                       return FetchWork(Access(), &fetched, "work/wudata_04.dat", queue);
                                                    },
                                                    ""});
     FreeWorkQueue(queue);

@@ -12,6 +12,7 @@
 
 #include "faults/client_run.h"
 #include "faults/fault_support.h"
+#include "net/conversation_support.h"
 #include "conversation/work_fetch.h"
 #include "support/time_value.h"
 
@@ -128,16 +129,14 @@ protected:
         ASSERT_EQ(mkdir("work", 0700), 0);
         // Two real units of this client (the ID and machine of client.cfg):
         // slot 1 finished, with results; slot 4 waiting for its core.
-        gClientState.user_id = 0x1A2B3C4D5E6F7081ull;
-        gClientState.machine_id = 1;
         WorkQueue* queue = NewWorkQueue();
         ASSERT_NE(queue, nullptr);
-        ASSERT_EQ(FetchWork(&queue->entries[1], "work/wudata_01.dat", queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[1], "work/wudata_01.dat", queue), 0);
         queue->entries[1].status = kSlotDone;
         queue->entries[1].core_finished = 1;
         v3TimeNow(&queue->entries[1].completed);
         qrvtest::WriteFileText("work/wuresults_01.dat", "results of slot 1\n");
-        ASSERT_EQ(FetchWork(&queue->entries[4], "work/wudata_04.dat", queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[4], "work/wudata_04.dat", queue), 0);
         queue->entries[4].status = kSlotReady;
         queue->current = 4;
         ASSERT_EQ(SaveQueue(queue), 0);

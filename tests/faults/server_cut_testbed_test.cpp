@@ -94,7 +94,7 @@ protected:
 
     // The transport of this instance, for the cut exchanges only (the set-up
     // exchanges go over the built-in one).
-    void UseTransport() { gClientState.usereg = GetParam(); }
+    void UseTransport() { ConversationTest::UseTransport(GetParam()); }
     bool SystemTransport() const { return GetParam() == 1; }
 
     // What a failed fetch may say. The system's transport takes a reply
@@ -118,7 +118,7 @@ protected:
         std::string text;
         {
             qrvnet::ConsoleCapture console;
-            result = FetchWork(&entry, kDataFile, queue_);
+            result = FetchWork(Access(), &entry, kDataFile, queue_);
             text = console.Text();
         }
         EXPECT_NE(result, 0) << why << ": a cut reply was stored as a unit";
@@ -139,7 +139,7 @@ protected:
         std::string text;
         {
             qrvnet::ConsoleCapture console;
-            result = SendResults(&entry, kResults);
+            result = SendResults(Access(), settings_, &entry, kResults);
             text = console.Text();
         }
         if (body_bytes < 4) {
@@ -189,7 +189,7 @@ protected:
     // A unit of ws1 for the upload tests, with its results.
     QueueEntry FetchedUnit() {
         QueueEntry entry;
-        EXPECT_EQ(FetchWork(&entry, "work/wudata_02.dat", queue_), 0);
+        EXPECT_EQ(FetchWork(Access(), &entry, "work/wudata_02.dat", queue_), 0);
         entry.status = kSlotDone;
         qrvtest::WriteFileText(kResults, "results of unit 6\n");
         return entry;
@@ -202,7 +202,7 @@ protected:
 
 TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
     AssignmentReply whole{};
-    ASSERT_EQ(RequestAssignment(&whole, 0.5f), 0);
+    ASSERT_EQ(RequestAssignment(Access(), &whole, 0.5f), 0);
     UseTransport();
     const long asked_before = testbed_.Summary("assignments");
     long asked = 0;
@@ -216,7 +216,7 @@ TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
             std::memset(&reply, 0x5A, sizeof reply);
             const AssignmentReply before = reply;
             qrvnet::ConsoleCapture console;
-            const int result = RequestAssignment(&reply, 0.5f);
+            const int result = RequestAssignment(Access(), &reply, 0.5f);
             const std::string text = console.Text();
             asked += result == 0 ? 1 : 2;
             EXPECT_EQ(result, -1) << "cut at " << n << ": taken as an assignment\n" << text;
@@ -229,7 +229,7 @@ TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
         // The cut at the full length is the whole reply.
         ASSERT_TRUE(Configure("primary", R"({"next": [)" + Cut(mode, kAssignmentReplySize) + "]}"));
         AssignmentReply reply{};
-        ASSERT_EQ(RequestAssignment(&reply, 0.5f), 0);
+        ASSERT_EQ(RequestAssignment(Access(), &reply, 0.5f), 0);
         ++asked;
         EXPECT_EQ(reply.server_address, whole.server_address);
         EXPECT_STREQ(reply.core_location, whole.core_location);
@@ -243,7 +243,7 @@ TEST_P(ServerCutTest, AssignmentReplyCutAtEveryOffset) {
         assignment_server_.SetCut(n);
         AssignmentReply reply{};
         qrvnet::ConsoleCapture console;
-        const int result = RequestAssignment(&reply, 0.5f);
+        const int result = RequestAssignment(Access(), &reply, 0.5f);
         const std::string text = console.Text();
         EXPECT_EQ(result, -1) << "head cut at " << n << "\n" << text;
         EXPECT_EQ(reply.server_address, 0u) << "head cut at " << n;
@@ -273,7 +273,7 @@ TEST_P(ServerCutTest, WorkReplyCutAtEveryOffset) {
         }
         ASSERT_TRUE(Configure("ws1", R"({"next": [)" + Cut(mode, full) + "]}"));
         QueueEntry entry;
-        ASSERT_EQ(FetchWork(&entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
         ++requested;
         EXPECT_EQ(qrvtest::ReadFileText(kDataFile).size(), kUnitSize);
         EXPECT_EQ(entry.payload_size(), kUnitSize);
@@ -308,7 +308,7 @@ TEST_P(ServerCutTest, UploadVerdictCutAtEveryOffset) {
         }
         ASSERT_TRUE(Configure("ws1", R"({"next": [)" + Cut(mode, kRecordSize) + "]}"));
         qrvnet::ConsoleCapture console;
-        const int result = SendResults(&entry, kResults);
+        const int result = SendResults(Access(), settings_, &entry, kResults);
         const std::string text = console.Text();
         EXPECT_EQ(result, 0) << text;
         ++uploaded;

@@ -15,11 +15,10 @@ TEST_F(AssignmentTest, UserIdFromPrimaryThenSecondaryThenNone) {
     uint64_t id = 0;
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(RequestUserID(&id), 0);
+        ASSERT_EQ(RequestUserID(Access(), &id), 0);
         EXPECT_EQ(console.Text().find("Could not connect"), std::string::npos);
     }
     EXPECT_EQ(id, qrvconv::kFirstTestbedId);
-    EXPECT_EQ(gClientState.user_id, qrvconv::kFirstTestbedId);
     EXPECT_EQ(CurrentServerPort(), kPrimaryAssignmentPort);
 
     // The request as the primary received it: type 11, identity only.
@@ -41,7 +40,7 @@ TEST_F(AssignmentTest, UserIdFromPrimaryThenSecondaryThenNone) {
     ASSERT_TRUE(Configure("primary", R"({"down": true})"));
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(RequestUserID(&id), 0);
+        ASSERT_EQ(RequestUserID(Access(), &id), 0);
         EXPECT_NE(console.Text().find("+ Could not connect to Primary Assignment Server for ID\n"),
                   std::string::npos);
     }
@@ -50,8 +49,8 @@ TEST_F(AssignmentTest, UserIdFromPrimaryThenSecondaryThenNone) {
 
     ASSERT_TRUE(Configure("secondary", R"({"down": true})"));
     qrvnet::ConsoleCapture console;
-    EXPECT_EQ(RequestUserID(&id), -1);
-    EXPECT_EQ(gClientState.user_id, qrvconv::kFirstTestbedId + 1) << "a failure keeps the last ID";
+    EXPECT_EQ(RequestUserID(Access(), &id), -1);
+    EXPECT_EQ(id, qrvconv::kFirstTestbedId + 1) << "a failure leaves the ID as it was";
     const std::string text = console.Text();
     EXPECT_NE(text.find("+ Could not connect to Primary Assignment Server for ID\n"), std::string::npos);
     EXPECT_NE(text.find("+ Could not connect to Secondary Assignment Server for ID\n"),
@@ -72,7 +71,7 @@ TEST_F(AssignmentTest, ObtainUserIdSucceedsOnTheTenthRetryWithGrowingWaits) {
     std::string said;
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(ObtainUserID(text, sizeof text), 0);
+        ASSERT_EQ(ObtainUserID(Access(), text, sizeof text), 0);
         said = console.Text();
     }
     // Dropped requests used up IDs too: the one that arrived is the last
@@ -80,7 +79,6 @@ TEST_F(AssignmentTest, ObtainUserIdSucceedsOnTheTenthRetryWithGrowingWaits) {
     const auto asked = Journal("user_id");
     ASSERT_EQ(asked.size(), 21u);
     const uint64_t last = std::strtoull(asked.back()["user_id_hex"].c_str(), nullptr, 16);
-    EXPECT_EQ(gClientState.user_id, last);
     EXPECT_EQ(std::strtoull(text, nullptr, 16), last);
     EXPECT_EQ(std::string(text).find_first_not_of("0123456789ABCDEF"), std::string::npos) << text;
     EXPECT_EQ(qrvconv::Count(said, "\n+ Could not get ID from server. Retrying...\n"), 10u);
@@ -101,23 +99,22 @@ TEST_F(AssignmentTest, ObtainUserIdGivesUpAfterTenRetries) {
     v3SetSleepHook(qrvconv::RecordWait);
     char text[101] = "untouched";
     qrvnet::ConsoleCapture console;
-    EXPECT_EQ(ObtainUserID(text, sizeof text), -1);
+    EXPECT_EQ(ObtainUserID(Access(), text, sizeof text), -1);
     EXPECT_EQ(qrvconv::RecordedWaits().size(), 10u);
     EXPECT_STREQ(text, "");
-    EXPECT_EQ(gClientState.user_id, qrvconv::kTestUserId);
 }
 
 TEST_F(AssignmentTest, AssignmentNamesWorkServerAndKeepsNewsAndPort) {
     ASSERT_TRUE(Configure("primary", R"({"server_address": "10.0.0.1", "news": "Fresh units today",
                                          "download_options": 16})"));
-    gClientState.benchmark = 0x0000000100000002ull;
-    gClientState.edition_code = 2;
-    gClientState.client_type = 1;
-    gClientState.advmethods = 1;  // wins over the client type
+    identity_.benchmark = 0x0000000100000002ull;
+    identity_.edition_code = 2;
+    identity_.client_type = 1;
+    identity_.advmethods = 1;  // wins over the client type
     AssignmentReply reply{};
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(RequestAssignment(&reply, 0.25f), 0);
+        ASSERT_EQ(RequestAssignment(Access(), &reply, 0.25f), 0);
         const std::string text = console.Text();
         EXPECT_NE(text.find("- Connecting to assignment server\n"), std::string::npos);
         EXPECT_NE(text.find("- Successful: assigned to (10.0.0.1).\n"), std::string::npos);
@@ -149,20 +146,20 @@ TEST_F(AssignmentTest, AssignmentNamesWorkServerAndKeepsNewsAndPort) {
     // the port back.
     ASSERT_TRUE(Configure("secondary", R"({"news": ")" + std::string(128, 'N') + R"("})"));
     ASSERT_TRUE(Configure("primary", R"({"down": true})"));
-    ASSERT_EQ(RequestAssignment(&reply, 0.0f), 0);
+    ASSERT_EQ(RequestAssignment(Access(), &reply, 0.0f), 0);
     EXPECT_EQ(CurrentServerPort(), kSecondaryAssignmentPort);
     EXPECT_EQ(std::strlen(reply.news), 128u);
     CopyNewsText(news, sizeof news);
     EXPECT_STREQ(news, "Fresh units today");
 
     ASSERT_TRUE(Configure("primary", R"({"down": false})"));
-    ASSERT_EQ(RequestAssignment(&reply, 0.0f), 0);
+    ASSERT_EQ(RequestAssignment(Access(), &reply, 0.0f), 0);
     EXPECT_EQ(CurrentServerPort(), kPrimaryAssignmentPort);
 
     ASSERT_TRUE(Configure("primary", R"({"down": true})"));
     ASSERT_TRUE(Configure("secondary", R"({"down": true})"));
     qrvnet::ConsoleCapture console;
-    EXPECT_EQ(RequestAssignment(&reply, 0.0f), -1);
+    EXPECT_EQ(RequestAssignment(Access(), &reply, 0.0f), -1);
     const std::string text = console.Text();
     EXPECT_NE(text.find("+ Could not connect to Assignment Server\n"), std::string::npos);
     EXPECT_NE(text.find("+ Could not connect to Assignment Server 2\n"), std::string::npos);
@@ -176,7 +173,7 @@ TEST_F(AssignmentTest, NewsWithEscapesAndLineBreaksIsPrintedAndKeptMasked) {
     std::string text;
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(RequestAssignment(&reply, 0.0f), 0);
+        ASSERT_EQ(RequestAssignment(Access(), &reply, 0.0f), 0);
         text = console.Text();
     }
     EXPECT_NE(text.find("+ News From Quorvel: Hi?[2J??+ Fake line? \xe9\n"), std::string::npos) << text;

@@ -15,11 +15,12 @@
 #include <string>
 #include <vector>
 
-#include "client/client_state.h"
 #include "common/testbed.h"
 #include "config/config_file.h"
 #include "config/settings.h"
+#include "conversation/work_fetch.h"
 #include "net/assignment.h"
+#include "net/direct_transport.h"
 #include "net_test_support.h"
 #include "support/sleep.h"
 
@@ -54,11 +55,12 @@ protected:
         ResetAssignmentState();
         v3SetSleepHook(nullptr);
         v3ConfigClear(ClientConfig());
-        gClientState.config = ClientConfig();
         v3ConfigSet(ClientConfig(), "settings", "username", "Tester");
         v3ConfigSet(ClientConfig(), "settings", "team", "77");
-        gClientState.user_id = kTestUserId;
-        gClientState.machine_id = 2;
+        identity_.config = ClientConfig();
+        identity_.user_id = kTestUserId;
+        identity_.machine_id = 2;
+        settings_.config = ClientConfig();
         ASSERT_TRUE(qrvtest::InPrivateNetwork()) << "ctest runs this test through netns-run";
         ASSERT_TRUE(testbed_.Start(dir(), TestbedConfig(), CoresDir())) << testbed_.error();
     }
@@ -66,7 +68,6 @@ protected:
         testbed_.Stop();
         v3SetSleepHook(nullptr);
         ResetAssignmentState();
-        gClientState.config = nullptr;
         qrvnet::NetTest::TearDown();
     }
 
@@ -105,6 +106,8 @@ protected:
     }
 
     qrvtest::Testbed testbed_;
+    // The settings a result upload counts a finished unit in.
+    Settings settings_;
 };
 
 inline size_t Count(const std::string& text, const std::string& needle) {
@@ -119,6 +122,18 @@ inline std::vector<uint32_t>& RecordedWaits() {
     return waits;
 }
 inline void RecordWait(uint32_t ms) { RecordedWaits().push_back(ms); }
+
+// A work fetch as the client of the end-to-end fixtures' client.cfg (its
+// user ID, machine 1, no name sent), over the built-in transport without a
+// proxy: real units for that client to find in its queue.
+inline int FetchAsFixtureClient(QueueEntry* entry, const char* work_file, WorkQueue* queue) {
+    ClientIdentity identity;
+    identity.user_id = 0x1A2B3C4D5E6F7081ull;
+    identity.machine_id = 1;
+    DirectTransport transport{ProxySettings{}};
+    NetworkPermission permission;
+    return FetchWork({identity, transport, permission}, entry, work_file, queue);
+}
 
 // SHA-256 of a file as lower-case hex, by the system's Python (the testbed
 // reports its units by this digest).

@@ -71,7 +71,7 @@ std::vector<std::string> Names() {
 class DownloadTest : public qrvnet::NetTest {
 protected:
     int Download(const RecordingServer& server, const char* path = "/core/Core_78.qrv") {
-        return DownloadFile(server.host().c_str(), path, "Core_78.qrv");
+        return DownloadFile(Access(), server.host().c_str(), path, "Core_78.qrv");
     }
 };
 
@@ -79,7 +79,7 @@ TEST_F(DownloadTest, BodyIsWrittenWholeInBlocksWithRunningTotals) {
     const std::string body = Body(25000);
     RecordingServer server({Answer(WithLength(body)), Answer(WithLength(body))});
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         qrvnet::ConsoleCapture console;
         ASSERT_EQ(Download(server), 0) << usereg;
         EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body) << usereg;
@@ -97,7 +97,7 @@ TEST_F(DownloadTest, BodyOfWholeBlocksEndsCleanlyInEveryFraming) {
     const std::vector<std::string> answers = {WithLength(body), Chunked(body, 10240),
                                               Chunked(body, 3000), UntilClose(body)};
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         for (const std::string& answer : answers) {
             RecordingServer server({Answer(answer)});
             qrvnet::ConsoleCapture console;
@@ -129,7 +129,7 @@ TEST_F(DownloadTest, CutOffBodyFails) {
         "HTTP/1.1 200 OK\r\nContent-Length: 30000\r\n\r\n" + body.substr(0, 15000);
     const std::string cut_chunks = Chunked(body, 10240).substr(0, 15000);
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         for (const std::string* answer : {&cut_length, &cut_chunks}) {
             RecordingServer server({Answer(*answer)});
             qrvnet::ConsoleCapture console;
@@ -146,7 +146,7 @@ TEST_F(DownloadTest, MissingFileIsReportedWithItsCode) {
                             Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found")});
     qrvnet::ConsoleCapture console;
     EXPECT_EQ(Download(server), -1);
-    gClientState.usereg = 1;
+    UseTransport(1);
     EXPECT_EQ(Download(server), -1);
     const std::string text = console.Text();
     EXPECT_NE(text.find("- Error: HTTP GET returned error code 404\n"), std::string::npos) << text;
@@ -159,9 +159,9 @@ TEST_F(DownloadTest, UnreachableHostAndUnwritableFile) {
     { RecordingServer probe({}); closed_port = probe.port(); }
     const std::string host = "127.0.0.1:" + std::to_string(closed_port);
     qrvnet::ConsoleCapture console;
-    EXPECT_EQ(DownloadFile(host.c_str(), "/x", "x.bin"), -1);
-    EXPECT_EQ(DownloadFile("no-such-host.invalid", "/x", "x.bin"), -1);
-    EXPECT_EQ(DownloadFile("127.0.0.1", "/x", "no-such-dir/x.bin"), -1);
+    EXPECT_EQ(DownloadFile(Access(), host.c_str(), "/x", "x.bin"), -1);
+    EXPECT_EQ(DownloadFile(Access(), "no-such-host.invalid", "/x", "x.bin"), -1);
+    EXPECT_EQ(DownloadFile(Access(), "127.0.0.1", "/x", "no-such-dir/x.bin"), -1);
     const std::string text = console.Text();
     EXPECT_NE(text.find("- Error: HTTP GET returned error code 0\n"), std::string::npos) << text;
     EXPECT_NE(text.find("Could not download 'no-such-host.invalid'\n"), std::string::npos) << text;
@@ -174,12 +174,12 @@ TEST_F(DownloadTest, SystemTransportTakesThePortOfTheHostText) {
     std::vector<RecordingServer::Script> scripts(4, Answer(WithLength("data")));
     RecordingServer proxy(scripts);
     setenv("http_proxy", ("http://" + proxy.host()).c_str(), 1);
-    gClientState.usereg = 1;
+    UseTransport(1);
     qrvnet::ConsoleCapture console;
-    EXPECT_EQ(DownloadFile("127.0.0.1:8081", "/c/Core_78.qrv", "a.qrv"), 0);
-    EXPECT_EQ(DownloadFile("127.0.0.1:0", "/c/Core_78.qrv", "b.qrv"), 0);
-    EXPECT_EQ(DownloadFile("127.0.0.1:70000", "/c/Core_78.qrv", "c.qrv"), 0);
-    EXPECT_EQ(DownloadFile("127.0.0.1", "/c/Core_78.qrv", "d.qrv"), 0);
+    EXPECT_EQ(DownloadFile(Access(), "127.0.0.1:8081", "/c/Core_78.qrv", "a.qrv"), 0);
+    EXPECT_EQ(DownloadFile(Access(), "127.0.0.1:0", "/c/Core_78.qrv", "b.qrv"), 0);
+    EXPECT_EQ(DownloadFile(Access(), "127.0.0.1:70000", "/c/Core_78.qrv", "c.qrv"), 0);
+    EXPECT_EQ(DownloadFile(Access(), "127.0.0.1", "/c/Core_78.qrv", "d.qrv"), 0);
     EXPECT_EQ(qrvtest::ReadFileText("d.qrv"), "data");
     proxy.Join();
     const std::vector<std::string> got = proxy.received();
@@ -203,7 +203,7 @@ TEST_F(DownloadTest, LargeBodiesSurviveBothTransports) {
     RecordingServer server({Answer(Chunked(body, 70000)), Answer(UntilClose(body))});
     ASSERT_EQ(Download(server), 0);
     EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body);
-    gClientState.usereg = 1;
+    UseTransport(1);
     ASSERT_EQ(Download(server), 0);
     EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body);
 }
@@ -213,7 +213,7 @@ TEST_F(DownloadTest, LargeBodiesSurviveBothTransports) {
 TEST_F(DownloadTest, EndlessBodyIsCutAtTheCapAndLeavesNothing) {
     const std::string piece(1 << 20, 'x');
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         qrvtest::WriteFileText("Core_78.qrv", "the old bundle");
         // Until the client gives up, or far past the cap when it never does.
         RecordingServer server({[&](Peer& peer) {
@@ -245,7 +245,7 @@ TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
     qrvnet::g_clock_step = 0;
     v3SetTimeNowHook(qrvnet::RacingClock);
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         RecordingServer server({qrvnet::Drip("HTTP/1.1 200 OK\r\nContent-Length: 12000\r\n\r\n",
                                              pieces, "", [] { qrvnet::g_fake_seconds += 300; })});
         EXPECT_EQ(Download(server), -1) << usereg;
@@ -261,7 +261,7 @@ TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
 TEST_F(DownloadTest, LinkInPlaceOfTheFileIsReplacedNotFollowed) {
     const std::string body = Body(15000);
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         qrvtest::WriteFileText("victim.txt", "not yours");
         ASSERT_EQ(symlink("victim.txt", "Core_78.qrv"), 0);
         RecordingServer server({Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"),

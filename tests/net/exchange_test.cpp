@@ -11,8 +11,8 @@
 #include <thread>
 #include <string>
 
-#include "net/connection.h"
 #include "net/download.h"
+#include "net/transport.h"
 #include "net_test_support.h"
 #include "common/recording_server.h"
 
@@ -36,10 +36,10 @@ std::string Ok(const std::string& body) {
 class ExchangeTest : public qrvnet::NetTest {
 protected:
     int Send(const RecordingServer& server, const std::string& request, std::string* reply,
-             int keep_open = 0, CliConnection* handle = nullptr) {
-        return CliSendPacket("127.0.0.1", server.port(), request.data(),
-                             static_cast<uint32_t>(request.size()), reply->data(),
-                             static_cast<uint32_t>(reply->size()), keep_open, handle);
+             std::unique_ptr<Connection>* kept = nullptr) {
+        return transport().Post("127.0.0.1", server.port(), request.data(),
+                                static_cast<uint32_t>(request.size()), reply->data(),
+                                static_cast<uint32_t>(reply->size()), kept);
     }
 };
 
@@ -59,12 +59,14 @@ TEST_F(ExchangeTest, DirectExchangePostsTheRecordAndReadsTheReply) {
 TEST_F(ExchangeTest, DirectExchangeGoesThroughTheConfiguredProxy) {
     const std::string request = Record(512, 'p');
     RecordingServer proxy({Answer(Ok("12345678"))});
-    gClientState.proxy.address = 0x7F000001;
-    gClientState.proxy.port = proxy.port();
-    std::strcpy(gClientState.proxy.name, "volunteer");
-    std::strcpy(gClientState.proxy.password, "s3cret");
+    ProxySettings settings;
+    settings.address = 0x7F000001;
+    settings.port = proxy.port();
+    std::strcpy(settings.name, "volunteer");
+    std::strcpy(settings.password, "s3cret");
+    UseTransport(0, settings);
     std::string reply(8, '\0');
-    ASSERT_EQ(CliSendPacket("10.9.8.7", 8080, request.data(), 512, reply.data(), 8, 0, nullptr), 0);
+    ASSERT_EQ(transport().Post("10.9.8.7", 8080, request.data(), 512, reply.data(), 8, nullptr), 0);
     EXPECT_EQ(reply, "12345678");
     proxy.Join();
     EXPECT_EQ(proxy.received().at(0),
@@ -78,19 +80,21 @@ TEST_F(ExchangeTest, DirectExchangeGoesThroughTheConfiguredProxy) {
 // receive the volunteer's proxy password.
 TEST_F(ExchangeTest, CredentialsGoOnlyToAProxyInUse) {
     const std::string request = Record(64, 'c');
-    std::strcpy(gClientState.proxy.name, "volunteer");
-    std::strcpy(gClientState.proxy.password, "s3cret");
+    ProxySettings settings;
+    std::strcpy(settings.name, "volunteer");
+    std::strcpy(settings.password, "s3cret");
     const struct {
         uint32_t address;
         uint16_t port;
     } unusable[] = {{0, 3128}, {0x7F000001, 0}};
     for (const auto& proxy : unusable) {
-        gClientState.proxy.address = proxy.address;
-        gClientState.proxy.port = proxy.port;
+        settings.address = proxy.address;
+        settings.port = proxy.port;
+        UseTransport(0, settings);
         RecordingServer server({Answer(Ok("12345678")), Answer(Ok("bundle"))});
         std::string reply(8, '\0');
         ASSERT_EQ(Send(server, request, &reply), 0) << proxy.address;
-        ASSERT_EQ(DownloadFile(server.host().c_str(), "/c/Core_78.qrv", "Core_78.qrv"), 0);
+        ASSERT_EQ(DownloadFile(Access(), server.host().c_str(), "/c/Core_78.qrv", "Core_78.qrv"), 0);
         server.Join();
         const std::vector<std::string> got = server.received();
         ASSERT_EQ(got.size(), 2u);
@@ -107,7 +111,7 @@ TEST_F(ExchangeTest, CredentialsGoOnlyToAProxyInUse) {
 TEST_F(ExchangeTest, UploadToAServerThatStopsReadingEnds) {
     const std::string request = Record(16 << 20, 'u');
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         std::promise<void> done;
         RecordingServer server({qrvnet::Stall(done.get_future().share())}, 4096);
         // Steps that let the sending start and run out within a few readings.
@@ -143,7 +147,7 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
     qrvnet::g_clock_step = 0;
     v3SetTimeNowHook(qrvnet::RacingClock);
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         std::string reply(12, '\0');
         {
             RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(5))});
@@ -155,14 +159,14 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
             RecordingServer server({qrvnet::Drip(chunked + "4\r\nHEAD\r\n", pieces, "0\r\n\r\n",
                                                  every(5), replied.get_future().share())});
             std::string head(4, '\0');
-            CliConnection handle{};
-            const int sent = Send(server, "req", &head, 1, &handle);
+            std::unique_ptr<Connection> kept;
+            const int sent = Send(server, "req", &head, &kept);
             replied.set_value();
             ASSERT_EQ(sent, 0) << usereg;
             EXPECT_EQ(head, "HEAD");
             std::string payload(12, '\0');
-            EXPECT_EQ(doReadBytes(&handle, payload.data(), 12, 0), -1) << usereg;
-            EXPECT_EQ(handle.record, nullptr);
+            EXPECT_EQ(kept->Read(payload.data(), 12), -1) << usereg;
+            kept->Close();
         }
         {
             RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(2))});
@@ -201,18 +205,17 @@ TEST_F(ExchangeTest, KeptOpenConnectionDeliversThePayload) {
     const std::string payload = Record(70000, 'q');
     RecordingServer server({Answer(Ok("HEAD" + payload)), Answer(Ok("HEAD" + payload))});
     for (const uint32_t usereg : {0u, 1u}) {
-        gClientState.usereg = usereg;
+        UseTransport(usereg);
         std::string reply(4, '\0');
-        CliConnection handle{};
-        ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0) << usereg;
+        std::unique_ptr<Connection> kept;
+        ASSERT_EQ(Send(server, "req", &reply, &kept), 0) << usereg;
         EXPECT_EQ(reply, "HEAD");
-        EXPECT_EQ(handle.kind, usereg);
-        ASSERT_NE(handle.record, nullptr);
+        ASSERT_NE(kept, nullptr);
         std::string got(payload.size(), '\0');
-        ASSERT_EQ(doReadBytes(&handle, got.data(), 30000, 1), 0);
-        ASSERT_EQ(doReadBytes(&handle, got.data() + 30000, 40000, 0), 0);
+        ASSERT_EQ(kept->Read(got.data(), 30000), 0);
+        ASSERT_EQ(kept->Read(got.data() + 30000, 40000), 0);
+        kept->Close();
         EXPECT_EQ(got, payload);
-        EXPECT_EQ(handle.record, nullptr);
     }
 }
 
@@ -226,13 +229,14 @@ TEST_F(ExchangeTest, SystemTransportReadsThePayloadOnlyAsAskedFor) {
         peer.ReadRequest();
         sent_before_stall = peer.SendNotingStall(Ok("HEAD" + payload), 1000);
     }});
-    gClientState.usereg = 1;
+    UseTransport(1);
     std::string reply(4, '\0');
-    CliConnection handle{};
-    ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0);
+    std::unique_ptr<Connection> kept;
+    ASSERT_EQ(Send(server, "req", &reply, &kept), 0);
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::string got(payload.size(), '\0');
-    ASSERT_EQ(doReadBytes(&handle, got.data(), static_cast<uint32_t>(got.size()), 0), 0);
+    ASSERT_EQ(kept->Read(got.data(), static_cast<uint32_t>(got.size())), 0);
+    kept->Close();
     EXPECT_TRUE(got == payload);
     server.Join();
     EXPECT_LT(sent_before_stall, payload.size() / 2);
@@ -248,10 +252,10 @@ TEST_F(ExchangeTest, SystemTransportSocketsAreCloseOnExec) {
         peer.Send(Ok("HEADpayload"));
         peer.WaitForClose();
     }});
-    gClientState.usereg = 1;
+    UseTransport(1);
     std::string reply(4, '\0');
-    CliConnection handle{};
-    ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0);
+    std::unique_ptr<Connection> kept;
+    ASSERT_EQ(Send(server, "req", &reply, &kept), 0);
     int sockets = 0;
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         std::error_code ec;
@@ -265,7 +269,7 @@ TEST_F(ExchangeTest, SystemTransportSocketsAreCloseOnExec) {
         EXPECT_TRUE(fcntl(fd, F_GETFD) & FD_CLOEXEC) << "descriptor " << fd;
     }
     EXPECT_GE(sockets, 2);  // the client's end and the server's
-    EXPECT_EQ(doReadBytes(&handle, nullptr, 0, 0), 0);
+    kept->Close();
 }
 
 TEST_F(ExchangeTest, ClosingWithoutReadingReleasesTheConnection) {
@@ -275,10 +279,9 @@ TEST_F(ExchangeTest, ClosingWithoutReadingReleasesTheConnection) {
         peer.WaitForClose();  // returns once the client has let go
     }});
     std::string reply(4, '\0');
-    CliConnection handle{};
-    ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0);
-    EXPECT_EQ(doReadBytes(&handle, nullptr, 0, 0), 0);
-    EXPECT_EQ(handle.record, nullptr);
+    std::unique_ptr<Connection> kept;
+    ASSERT_EQ(Send(server, "req", &reply, &kept), 0);
+    kept->Close();
     server.Join();
     EXPECT_EQ(server.connections(), 1);
 }
@@ -289,7 +292,7 @@ TEST_F(ExchangeTest, ShortReplyFailsOnBothTransports) {
     RecordingServer server({Answer(Ok("abcde")), Answer(Ok("abcde"))});
     std::string reply(8, '-');
     EXPECT_EQ(Send(server, "req", &reply), -1);
-    gClientState.usereg = 1;
+    UseTransport(1);
     reply.assign(8, '-');
     EXPECT_EQ(Send(server, "req", &reply), -1);
 }
@@ -297,7 +300,7 @@ TEST_F(ExchangeTest, ShortReplyFailsOnBothTransports) {
 TEST_F(ExchangeTest, SystemTransportSendsAPlainHttp10Request) {
     const std::string request = Record(432, 'k');
     RecordingServer server({Answer("HTTP/1.0 200 OK\r\nContent-Length: 10\r\n\r\n\r\n12345678")});
-    gClientState.usereg = 1;
+    UseTransport(1);
     std::string reply(8, '\0');
     ASSERT_EQ(Send(server, request, &reply), 0);
     EXPECT_EQ(reply, "12345678");
@@ -313,20 +316,19 @@ TEST_F(ExchangeTest, RejectedExchangesSayWhyAndLeaveNothingOpen) {
                             Answer("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n")});
     qrvnet::ConsoleCapture console;
     std::string reply(8, '\0');
-    CliConnection handle{};
-    EXPECT_EQ(Send(server, "req", &reply, 1, &handle), -1);
-    EXPECT_EQ(handle.record, nullptr);
-    gClientState.usereg = 1;
-    EXPECT_EQ(Send(server, "req", &reply, 1, &handle), -1);
-    EXPECT_EQ(handle.kind, kConnectionSystem);
-    EXPECT_EQ(handle.record, nullptr);
+    std::unique_ptr<Connection> kept;
+    EXPECT_EQ(Send(server, "req", &reply, &kept), -1);
+    EXPECT_EQ(kept, nullptr);
+    UseTransport(1);
+    EXPECT_EQ(Send(server, "req", &reply, &kept), -1);
+    EXPECT_EQ(kept, nullptr);
 
     uint16_t closed_port;
     { RecordingServer probe({}); closed_port = probe.port(); }
-    EXPECT_EQ(CliSendPacket("127.0.0.1", closed_port, "r", 1, reply.data(), 8, 0, nullptr), -1);
-    gClientState.usereg = 0;
-    EXPECT_EQ(CliSendPacket("127.0.0.1", closed_port, "r", 1, reply.data(), 8, 0, nullptr), -1);
-    EXPECT_EQ(CliSendPacket("no-such-host.invalid", 80, "r", 1, reply.data(), 8, 0, nullptr), -1);
+    EXPECT_EQ(transport().Post("127.0.0.1", closed_port, "r", 1, reply.data(), 8, nullptr), -1);
+    UseTransport(0);
+    EXPECT_EQ(transport().Post("127.0.0.1", closed_port, "r", 1, reply.data(), 8, nullptr), -1);
+    EXPECT_EQ(transport().Post("no-such-host.invalid", 80, "r", 1, reply.data(), 8, nullptr), -1);
 
     const std::string text = console.Text();
     EXPECT_NE(text.find("- Couldn't send HTTP request to server\n"), std::string::npos) << text;
@@ -335,36 +337,32 @@ TEST_F(ExchangeTest, RejectedExchangesSayWhyAndLeaveNothingOpen) {
         << text;
 }
 
-TEST_F(ExchangeTest, KeepOpenWithoutAHandleFails) {
-    RecordingServer server({Answer(Ok("12345678")), Answer(Ok("12345678"))});
-    std::string reply(8, '\0');
-    EXPECT_EQ(Send(server, "req", &reply, 1, nullptr), -1);
-    gClientState.usereg = 1;
-    EXPECT_EQ(Send(server, "req", &reply, 1, nullptr), -1);
-}
-
-TEST_F(ExchangeTest, DoReadBytesRefusesBadHandles) {
-    qrvnet::ConsoleCapture console;
-    char buf[4];
-    EXPECT_EQ(doReadBytes(nullptr, buf, 4, 0), -1);
-    CliConnection bad{7, buf};
-    EXPECT_EQ(doReadBytes(&bad, buf, 4, 0), -1);
-    CliConnection empty{kConnectionDirect, nullptr};
-    EXPECT_EQ(doReadBytes(&empty, buf, 4, 0), -1);
-    const std::string text = console.Text();
-    EXPECT_NE(text.find("Empty connection\n"), std::string::npos);
-    EXPECT_NE(text.find("Bad connection type received by doReadBytes\n"), std::string::npos);
-    EXPECT_NE(text.find("Connection not vaild for doReadBytes\n"), std::string::npos);
+// A closed connection reads nothing more, on either transport, and closing
+// it again (as its destruction does) is harmless.
+TEST_F(ExchangeTest, ClosedConnectionReadsNothing) {
+    RecordingServer server({Answer(Ok("HEADpayload")), Answer(Ok("HEADpayload"))});
+    for (const uint32_t usereg : {0u, 1u}) {
+        UseTransport(usereg);
+        std::string reply(4, '\0');
+        std::unique_ptr<Connection> kept;
+        ASSERT_EQ(Send(server, "req", &reply, &kept), 0) << usereg;
+        kept->Close();
+        char buf[7];
+        uint32_t got = 99;
+        EXPECT_EQ(kept->Read(buf, sizeof buf), -1) << usereg;
+        EXPECT_EQ(kept->ReadSome(buf, sizeof buf, &got), -1) << usereg;
+        EXPECT_EQ(got, 0u);
+        kept->Close();
+    }
 }
 
 TEST_F(ExchangeTest, DirectPayloadReadMustBeComplete) {
     RecordingServer server({Answer(Ok("HEADabc"))});
     std::string reply(4, '\0');
-    CliConnection handle{};
-    ASSERT_EQ(Send(server, "req", &reply, 1, &handle), 0);
+    std::unique_ptr<Connection> kept;
+    ASSERT_EQ(Send(server, "req", &reply, &kept), 0);
     char buf[8];
-    EXPECT_EQ(doReadBytes(&handle, buf, 8, 0), -1);
-    EXPECT_EQ(handle.record, nullptr);
+    EXPECT_EQ(kept->Read(buf, 8), -1);
 }
 
 }  // namespace

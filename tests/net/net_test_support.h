@@ -1,6 +1,7 @@
-// Shared set-up of the network tests: the Client state's network settings at
-// their defaults, no proxy from the environment, and console capture for the
-// messages the client prints.
+// Shared set-up of the network tests: the records the network code takes
+// (an identity, a permission and a transport, built fresh for each test), no
+// proxy from the environment, and console capture for the messages the
+// client prints.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -10,26 +11,17 @@
 #include <cstring>
 #include <string>
 
-#include "client/client_state.h"
+#include <memory>
+
 #include "common/temp_dir.h"
+#include "config/settings.h"
 #include "log/log.h"
+#include "net/client_identity.h"
+#include "net/server_access.h"
+#include "net/transport.h"
 #include "support/time_value.h"
 
 namespace qrvnet {
-
-inline void ResetNetworkSettings() {
-    ClientState& s = gClientState;
-    s.config = nullptr;
-    s.usereg = 0;
-    s.permission = NetworkPermission{};
-    s.proxy = ProxySettings{};
-    s.user_id = 0;
-    s.machine_id = 1;
-    s.client_type = 0;
-    s.benchmark = 0;
-    s.edition_code = 2;
-    s.betateam = s.advmethods = s.internal = 0;
-}
 
 // The system transport takes its proxy from the environment; tests choose.
 inline void ClearProxyEnvironment() {
@@ -43,18 +35,32 @@ class NetTest : public qrvtest::TempDirTest {
 protected:
     void SetUp() override {
         TempDirTest::SetUp();
-        ResetNetworkSettings();
         ClearProxyEnvironment();
         SetLogVerbosity(kLogDefaultVerbosity);
         LogSetConsoleEcho(false);
+        identity_.edition_code = 2;  // the console edition
+        UseTransport(0);
     }
     void TearDown() override {
         LogSetConsoleEcho(false);
         v3SetTimeNowHook(nullptr);
-        ResetNetworkSettings();
         ClearProxyEnvironment();
         TempDirTest::TearDown();
     }
+
+    // The transport that usereg chooses; the built-in one goes through proxy.
+    void UseTransport(uint32_t usereg, const ProxySettings& proxy = ProxySettings{}) {
+        Settings settings;
+        settings.usereg = usereg;
+        settings.proxy = proxy;
+        transport_ = MakeTransport(settings);
+    }
+    Transport& transport() { return *transport_; }
+    ServerAccess Access() { return {identity_, *transport_, permission_}; }
+
+    ClientIdentity identity_;
+    NetworkPermission permission_;
+    std::unique_ptr<Transport> transport_;
 };
 
 // Captures what the client prints (LogPrint echoes to the console).

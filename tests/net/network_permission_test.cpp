@@ -49,32 +49,32 @@ constexpr const char* kPrompt = "Ready to connect to network.";
 class NetworkPermissionTest : public qrvnet::NetTest {};
 
 TEST_F(NetworkPermissionTest, WithoutAsknetNobodyIsAskedYetThePermissionIsSet) {
-    gClientState.permission.asknet = 0;
-    gClientState.permission.given = 0;
+    permission_.asknet = 0;
+    permission_.given = 0;
     StdinFeed input("first line\n");
     qrvnet::ConsoleCapture console;
-    AskNetworkPermission(gClientState.permission);
-    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
+    AskNetworkPermission(permission_);
+    EXPECT_EQ(NetworkPermissionGiven(permission_), 1u);
     EXPECT_EQ(Count(console.Text(), kPrompt), 0u);
     EXPECT_EQ(input.Rest(), "first line\n");
 }
 
 TEST_F(NetworkPermissionTest, AsksOnceUntilAFetchClearsThePermission) {
-    gClientState.permission.asknet = 1;
-    gClientState.permission.given = 0;
+    permission_.asknet = 1;
+    permission_.given = 0;
     StdinFeed input("\n\nleft over\n");
     qrvnet::RecordingServer server({qrvnet::Answer("HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx")});
     qrvnet::ConsoleCapture console;
 
-    AskNetworkPermission(gClientState.permission);  // before one exchange ...
-    AskNetworkPermission(gClientState.permission);  // ... and the next: no second question
-    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
+    AskNetworkPermission(permission_);  // before one exchange ...
+    AskNetworkPermission(permission_);  // ... and the next: no second question
+    EXPECT_EQ(NetworkPermissionGiven(permission_), 1u);
     EXPECT_EQ(Count(console.Text(), kPrompt), 1u);
 
-    ClearNetworkPermission(gClientState.permission);  // what a successful work fetch does
-    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 0u);
+    ClearNetworkPermission(permission_);  // what a successful work fetch does
+    EXPECT_EQ(NetworkPermissionGiven(permission_), 0u);
     qrvnet::ConsoleCapture again;
-    EXPECT_EQ(DownloadFile(server.host().c_str(), "/f", "f.bin"), 0);
+    EXPECT_EQ(DownloadFile(Access(), server.host().c_str(), "/f", "f.bin"), 0);
     const std::string text = again.Text();
     EXPECT_EQ(Count(text, kPrompt), 1u);
     EXPECT_NE(text.find("Quorvel"), std::string::npos);
@@ -83,12 +83,12 @@ TEST_F(NetworkPermissionTest, AsksOnceUntilAFetchClearsThePermission) {
 }
 
 TEST_F(NetworkPermissionTest, AtTheEndOfInputItGoesOnAndSaysSo) {
-    gClientState.permission.asknet = 1;
-    gClientState.permission.given = 0;
+    permission_.asknet = 1;
+    permission_.given = 0;
     StdinFeed input("");
     qrvnet::ConsoleCapture console;
-    AskNetworkPermission(gClientState.permission);
-    EXPECT_EQ(NetworkPermissionGiven(gClientState.permission), 1u);
+    AskNetworkPermission(permission_);
+    EXPECT_EQ(NetworkPermissionGiven(permission_), 1u);
     const std::string text = console.Text();
     EXPECT_EQ(Count(text, kPrompt), 1u);
     EXPECT_NE(text.find("Nobody could be asked"), std::string::npos) << text;

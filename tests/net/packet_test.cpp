@@ -39,10 +39,10 @@ class PacketTest : public qrvnet::NetTest {
 protected:
     void SetUp() override {
         qrvnet::NetTest::SetUp();
-        gClientState.config = &config_;
+        identity_.config = &config_;
         SetSetting("username", "alice");
         SetSetting("team", "1234");
-        ClientState& s = gClientState;
+        ClientIdentity& s = identity_;
         s.user_id = 0x00000001FFFFFFFFull;
         s.machine_id = 3;
         s.benchmark = 0x0102030405060708ull;
@@ -65,7 +65,7 @@ TEST_F(PacketTest, WorkRequestHeaderCarriesEveryFieldBigEndian) {
     std::memset(h.bytes, 0xEE, sizeof h.bytes);  // what an earlier use left behind
     StoreHeaderWord(h.bytes, kWhCoreType, 101);
     StoreHeaderWord(h.bytes, kWhDoneFromServer, 2);
-    ASSERT_EQ(BuildClientHeader(kPacketWorkRequest, 999, 0x0A000001, h.bytes), 0);
+    ASSERT_EQ(BuildClientHeader(identity_, kPacketWorkRequest, 999, 0x0A000001, h.bytes), 0);
     const uint8_t* p = h.bytes;
 
     EXPECT_EQ(BE32(p, 0), 100u);
@@ -96,13 +96,13 @@ TEST_F(PacketTest, TeamTooLongIsSentAsZeroAndUnsentNamesLeaveNothingBehind) {
     WorkHeader h{};
     std::memset(h.bytes, 'Z', sizeof h.bytes);
     StoreHeaderWord(h.bytes, kWhCoreType, 201);
-    ASSERT_EQ(BuildClientHeader(kPacketResults, 4096, 0x7F000001, h.bytes), 0);
+    ASSERT_EQ(BuildClientHeader(identity_, kPacketResults, 4096, 0x7F000001, h.bytes), 0);
     EXPECT_EQ(Field(h.bytes, 224, 64), Text("0", 64));
     EXPECT_EQ(Field(h.bytes, 160, 64), std::string(64, '\0'));
 
     // Unset: the same "0".
     ASSERT_EQ(v3ConfigSet(&config_, "settings", "team", nullptr), 0);
-    ASSERT_EQ(BuildClientHeader(kPacketResults, 4096, 0x7F000001, h.bytes), 0);
+    ASSERT_EQ(BuildClientHeader(identity_, kPacketResults, 4096, 0x7F000001, h.bytes), 0);
     EXPECT_EQ(Field(h.bytes, 224, 64), Text("0", 64));
 }
 
@@ -110,7 +110,7 @@ TEST_F(PacketTest, ResultsHeaderKeepsTheUnitsFieldsAndSetsTheUploadFlags) {
     WorkHeader h{};
     std::memset(h.bytes, 0x5A, sizeof h.bytes);
     StoreHeaderWord(h.bytes, kWhCoreType, 0x78);
-    ASSERT_EQ(BuildClientHeader(kPacketResults, 70000, 0xC0A80001, h.bytes), 0);
+    ASSERT_EQ(BuildClientHeader(identity_, kPacketResults, 70000, 0xC0A80001, h.bytes), 0);
     const uint8_t* p = h.bytes;
     EXPECT_EQ(BE32(p, 0), 300u);
     EXPECT_EQ(BE32(p, 4), 0x78u);
@@ -128,12 +128,12 @@ TEST_F(PacketTest, ResultsHeaderKeepsTheUnitsFieldsAndSetsTheUploadFlags) {
 TEST_F(PacketTest, OnlyRequestAndUploadHeadersAreBuilt) {
     WorkHeader h{};
     StoreHeaderWord(h.bytes, kWhCoreType, 7);
-    EXPECT_EQ(BuildClientHeader(kPacketWorkAssignment, 0, 1, h.bytes), -1);
+    EXPECT_EQ(BuildClientHeader(identity_, kPacketWorkAssignment, 0, 1, h.bytes), -1);
     // The common fields were written all the same.
     EXPECT_EQ(BE32(h.bytes, 4), 7u);
     EXPECT_EQ(BE32(h.bytes, 8), 324u);
     EXPECT_EQ(BE32(h.bytes, 0), 0u);
-    EXPECT_EQ(BuildClientHeader(kPacketWorkRequest, 0, 1, nullptr), -1);
+    EXPECT_EQ(BuildClientHeader(identity_, kPacketWorkRequest, 0, 1, nullptr), -1);
 }
 
 TEST_F(PacketTest, WorkAssignmentReplyIsTurnedIntoStoredOrder) {
@@ -164,10 +164,10 @@ TEST_F(PacketTest, WorkAssignmentReplyIsTurnedIntoStoredOrder) {
 }
 
 TEST_F(PacketTest, AssignmentRequestForAServerHasEveryFieldAtItsOffset) {
-    gClientState.advmethods = 1;
+    identity_.advmethods = 1;
     AssignmentRequest r{};
     std::memset(r.bytes, 0xEE, sizeof r.bytes);
-    ASSERT_EQ(BuildAssignmentRequest(&r, kPacketAssignment, 0.75f), 0);
+    ASSERT_EQ(BuildAssignmentRequest(identity_, &r, kPacketAssignment, 0.75f), 0);
     const uint8_t* p = r.bytes;
     EXPECT_EQ(BE32(p, 0), 10u);
     EXPECT_EQ(BE32(p, 4), 0u);
@@ -192,10 +192,10 @@ TEST_F(PacketTest, WorkPreferenceTakesTheSwitchesInOrder) {
     AssignmentRequest r{};
     struct Case { uint16_t beta, adv, internal; uint16_t expected; };
     for (const Case c : {Case{1, 1, 1, 4}, Case{0, 1, 1, 3}, Case{0, 0, 1, 5}, Case{0, 0, 0, 1}}) {
-        gClientState.betateam = c.beta;
-        gClientState.advmethods = c.adv;
-        gClientState.internal = c.internal;
-        ASSERT_EQ(BuildAssignmentRequest(&r, kPacketAssignment, 0), 0);
+        identity_.betateam = c.beta;
+        identity_.advmethods = c.adv;
+        identity_.internal = c.internal;
+        ASSERT_EQ(BuildAssignmentRequest(identity_, &r, kPacketAssignment, 0), 0);
         EXPECT_EQ(BE16(r.bytes, 184), c.expected);
     }
 }
@@ -204,7 +204,7 @@ TEST_F(PacketTest, UserIdRequestCarriesOnlyTheIdentity) {
     SetSetting("team", std::string(64, '9').c_str());
     AssignmentRequest r{};
     std::memset(r.bytes, 0xEE, sizeof r.bytes);
-    ASSERT_EQ(BuildAssignmentRequest(&r, kPacketUserId, 0.75f), 0);
+    ASSERT_EQ(BuildAssignmentRequest(identity_, &r, kPacketUserId, 0.75f), 0);
     const uint8_t* p = r.bytes;
     EXPECT_EQ(BE32(p, 0), 11u);
     EXPECT_TRUE(AllZero(p, 4, 24));  // no benchmark, no user ID
@@ -216,17 +216,17 @@ TEST_F(PacketTest, UserIdRequestCarriesOnlyTheIdentity) {
     EXPECT_EQ(Field(p, 112, 64), std::string(64, '\0'));
     EXPECT_TRUE(AllZero(p, 176, 432));
 
-    EXPECT_EQ(BuildAssignmentRequest(&r, 12, 0), -1);
+    EXPECT_EQ(BuildAssignmentRequest(identity_, &r, 12, 0), -1);
     EXPECT_TRUE(AllZero(r.bytes, 0, 432));
 }
 
 TEST_F(PacketTest, NoConfigurationLeavesTheNamesEmpty) {
-    gClientState.config = nullptr;
+    identity_.config = nullptr;
     AssignmentRequest r{};
-    ASSERT_EQ(BuildAssignmentRequest(&r, kPacketUserId, 0), 0);
+    ASSERT_EQ(BuildAssignmentRequest(identity_, &r, kPacketUserId, 0), 0);
     EXPECT_TRUE(AllZero(r.bytes, 48, 176));
     WorkHeader h{};
-    ASSERT_EQ(BuildClientHeader(kPacketWorkRequest, 0, 1, h.bytes), 0);
+    ASSERT_EQ(BuildClientHeader(identity_, kPacketWorkRequest, 0, 1, h.bytes), 0);
     EXPECT_EQ(Field(h.bytes, 224, 2), std::string("0\0", 2));
 }
 

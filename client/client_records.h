@@ -1,0 +1,25 @@
+// The records the client hands down, made from its own: who it is, the
+// transport, and what returning results works with. Only the client knows
+// how the lower folders' operations fit together; it binds them here.
+#pragma once
+
+#include <cstdint>
+
+#include "client/client_state.h"
+#include "net/server_access.h"
+
+// The identity the request records carry, from settings and the command line
+// and start-up figures of state.
+ClientIdentity MakeIdentity(const Settings& settings, const ClientState& state);
+
+// The user-ID source of LoadSettings: the assignment servers, asked over the
+// transport that the settings loaded so far choose, with their network
+// permission.
+int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, uint64_t size);
+
+// Builds the identity, the transport and the result return, once the
+// settings are loaded and the benchmark is measured.
+void BuildRecords(ClientState& state);
+
+// The identity, transport and permission of state, for one call.
+ServerAccess AccessOf(ClientState& state);
