@@ -75,7 +75,7 @@ bool SetUpDirectory(const fs::path& dir, const fs::path& bin) {
     std::ofstream(dir / "work" / "wudata_03.dat") << "unit data";
     fs::create_symlink(bin / "test_core", dir / "QrvCore_78.exe");
     fs::current_path(dir);
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     if (queue == nullptr) return false;
     QueueEntry& e = queue->entries[3];
     e.status = kSlotReady;
@@ -84,8 +84,7 @@ bool SetUpDirectory(const fs::path& dir, const fs::path& bin) {
     e.set_core_type(0x78);
     e.set_core_name("BenchCore");
     queue->current = 3;
-    const bool saved = SaveQueue(queue) == 0;
-    FreeWorkQueue(queue);
+    const bool saved = SaveQueue(queue.get()) == 0;
     return saved;
 }
 

@@ -1,8 +1,11 @@
 #include "client/client_records.h"
 
+#include <cstdio>
+
+#include "client/core_launch.h"
 #include "conversation/result_upload.h"
+#include "core/core_file.h"
 #include "net/assignment.h"
-#include "queue/delete_unit.h"
 
 ClientIdentity MakeIdentity(const Settings& settings, const ClientState& state) {
     ClientIdentity identity;
@@ -26,15 +29,33 @@ int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, ui
 
 ServerAccess AccessOf(ClientState& state) { return {state.identity, *state.transport, state.permission}; }
 
+UnitCleanup CoreCleanup(const ClientState& state) {
+    const uint32_t edition = state.edition_code;
+    return [edition](uint32_t core_type, uint32_t index) {
+        char core_file[kCoreFileNameSize];
+        MakeCoreFileName(core_file, edition, core_type);
+        if (!CorePresent(core_file)) return CleanupResult::kCoreAbsent;
+        char suffix[8];
+        std::snprintf(suffix, sizeof suffix, "%02d", static_cast<int>(index));
+        return RunCore(core_file, "work/", suffix, 1) == kCoreSpecialExit ? CleanupResult::kDone
+                                                                          : CleanupResult::kRefused;
+    };
+}
+
+UnitDeleter UnitDeleterOf(ClientState& state) {
+    ClientState* s = &state;
+    return [s](uint32_t index) { return DeleteUnit(*s->work_queue, index, CoreCleanup(*s)); };
+}
+
 void BuildRecords(ClientState& state) {
     state.identity = MakeIdentity(state, state);
     state.transport = MakeTransport(state);
     ResultReturn& r = state.results;
-    r.queue = state.work_queue;
+    r.queue = state.work_queue.get();
     r.upload = [&state](const QueueEntry* entry, const char* results_file) {
         return SendResults(AccessOf(state), state, entry, results_file);
     };
-    r.delete_unit = DeleteUnit;
+    r.delete_unit = UnitDeleterOf(state);
     r.permission = &state.permission;
     r.deadlines_on = state.deadline != 0;
 }

@@ -7,6 +7,8 @@
 
 #include "client/client_state.h"
 #include "net/server_access.h"
+#include "queue/delete_unit.h"
+#include "queue/queue_operations.h"
 
 // The identity the request records carry, from settings and the command line
 // and start-up figures of state.
@@ -23,3 +25,10 @@ void BuildRecords(ClientState& state);
 
 // The identity, transport and permission of state, for one call.
 ServerAccess AccessOf(ClientState& state);
+
+// The cleanup run of a unit's core: the core file of the edition of state
+// for the unit's core type, run in cleanup mode.
+UnitCleanup CoreCleanup(const ClientState& state);
+
+// DeleteUnit on the queue of state with the cleanup run of its core.
+UnitDeleter UnitDeleterOf(ClientState& state);

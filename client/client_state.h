@@ -15,7 +15,6 @@
 #include "net/transport.h"
 
 struct LogStream;
-struct WorkQueue;
 
 // Run modes.
 inline constexpr uint32_t MODE_NORMAL = 100;
@@ -44,7 +43,7 @@ struct ClientState : Settings {
 
     // Owned records made at start-up.
     LogStream* log_fallback = nullptr;  // the fallback log OpenLog made, if any
-    WorkQueue* work_queue = nullptr;    // the one Work queue of the process
+    std::unique_ptr<WorkQueue> work_queue;  // the one Work queue of the process
     // Built once the settings are loaded and the benchmark measured
     // (client/client_records.h), and handed down by reference.
     ClientIdentity identity;

@@ -124,6 +124,11 @@ uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix
     if (cleanup != 0) return Supervise(command, true);
 
     gCoreRecord.output_quiet.store(0);
+    const ClientState& s = gClientState;
+    handshake.progress.queue = s.work_queue.get();
+    handshake.progress.deadlines_on = s.deadline != 0;
+    handshake.progress.edition_code = s.edition_code;
+    handshake.progress.stop_core = StopCore;
 
     const bool output_started =
         v3ThreadStart(nullptr, CoreOutputThread, &handshake, kOutputThreadStack) == 0;

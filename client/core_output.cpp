@@ -17,7 +17,7 @@ constexpr uint64_t kReadChunk = 4096;
 // Reads the core log as it grows and prints it line by line.
 class CoreLogCopier {
 public:
-    explicit CoreLogCopier(const char* path) : path_(path) {}
+    CoreLogCopier(const char* path, const UnitProgressInputs& progress) : path_(path), progress_(progress) {}
 
     bool TryOpen() {
         if (!open_) open_ = v3FileOpen(file_.get(), path_, kFileModeRead) == kFileOk;
@@ -72,11 +72,14 @@ private:
         if (gCoreRecord.output_quiet.load() != 0) return;
         if (LogLevelOn(3)) LogPrint("%s", line.c_str());
         if (check && starts_line && IsProgressLine(line.c_str())) {
-            CheckUnitProgress(gCoreRecord.running.load() != 0);
+            UnitProgressInputs inputs = progress_;
+            inputs.core_running = gCoreRecord.running.load() != 0;
+            CheckUnitProgressWith(inputs);
         }
     }
 
     const char* path_;
+    const UnitProgressInputs& progress_;
     ScopedFile file_;
     bool open_ = false;
     bool at_line_start_ = true;
@@ -93,7 +96,7 @@ bool IsProgressLine(const char* line) {
 void CoreOutputThread(void* arg) {
     auto* handshake = static_cast<CoreOutputHandshake*>(arg);
     {
-        CoreLogCopier copier(handshake->log_path);
+        CoreLogCopier copier(handshake->log_path, handshake->progress);
         while (handshake->done.load() == 0) {
             v3Sleep(kOpenRetryMs);
             if (copier.TryOpen()) break;

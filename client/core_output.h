@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "queue/unit_progress.h"
 #include "support/file.h"
 
 inline constexpr uint32_t kOutputThreadStack = 8192;
@@ -19,6 +20,9 @@ struct CoreOutputHandshake {
     std::atomic<uint32_t> done{0};      // set by the launcher: the core has exited
     std::atomic<uint32_t> finished{0};  // set by the thread: it reads no more
     char log_path[kFilePathMax + 1] = {};
+    // What the unit progress check works with; the thread adds the core
+    // running mark as it sees it at each check.
+    UnitProgressInputs progress;
 };
 
 // Thread body; arg is the CoreOutputHandshake.

@@ -97,7 +97,7 @@ void LoadOrCreateQueue(ClientState* state) {
     if (state->work_queue) return;
     if (LogLevelOn(3)) LogPrint("Could not open work queue, generating new queue...\n");
     state->work_queue = NewWorkQueue();
-    if (!state->work_queue || SaveQueue(state->work_queue) != 0) {
+    if (!state->work_queue || SaveQueue(state->work_queue.get()) != 0) {
         if (LogLevelOn(6)) LogPrint("Fatal: Could not save work queue to disk\n");
         v3Exit(-1);
     }
@@ -136,7 +136,7 @@ int StartUp(ClientState* state) {
     EnsureStatusPage();
     EnsureWorkDirectory();
     LoadOrCreateQueue(state);
-    RemoveUnknownItems(state->work_queue);
+    RemoveUnknownItems(state->work_queue.get(), UnitDeleterOf(*state));
     MeasureMachine(state);
     BuildRecords(*state);
     return 0;

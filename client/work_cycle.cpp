@@ -9,7 +9,6 @@
 #include "core/core_download.h"
 #include "log/log.h"
 #include "queue/deadline.h"
-#include "queue/delete_unit.h"
 #include "queue/get_work.h"
 #include "queue/queue_display.h"
 #include "conversation/return_results.h"
@@ -39,15 +38,15 @@ WorkCycleOps DefaultWorkCycleOps(ClientState& state) {
 }
 
 WorkCycle::WorkCycle(ClientState* state, const WorkCycleOps& ops)
-    : state_(state), queue_(state->work_queue), ops_(ops) {}
+    : state_(state), queue_(state->work_queue.get()), delete_unit_(UnitDeleterOf(*state)), ops_(ops) {}
 
 QueueEntry WorkCycle::Entry() const {
-    QueueGuard guard;
+    QueueGuard guard(*queue_);
     return queue_->entries[index_];
 }
 
 void WorkCycle::SetSlotStatus(uint32_t status) {
-    QueueGuard guard;
+    QueueGuard guard(*queue_);
     queue_->entries[index_].status = status;
 }
 
@@ -76,7 +75,7 @@ bool WorkCycle::RunOneShot() {
     case MODE_DELETE:
         index_ = state_->mode_argument;
         if (LogLevelOn(3)) LogPrint("Deleting work unit #%u from work queue...\n", index_);
-        if (DeleteUnit(index_) != 0 && LogLevelOn(3)) {
+        if (delete_unit_(index_) != 0 && LogLevelOn(3)) {
             LogPrint("- Failed to delete the requested work unit\n");
         }
         break;
@@ -100,7 +99,7 @@ bool WorkCycle::RunOneShot() {
 bool WorkCycle::Start() {
     c_ = WorkCycleCounters{};
     {
-        QueueGuard guard;
+        QueueGuard guard(*queue_);
         index_ = queue_->current;
     }
     if (index_ >= kQueueSlots) {

@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "client/client_state.h"
+#include "queue/queue_operations.h"
 #include "queue/work_queue.h"
 
 // The operations of other subsystems the cycle calls, bound to the client's
@@ -74,6 +75,7 @@ private:
 
     ClientState* state_;
     WorkQueue* queue_;
+    UnitDeleter delete_unit_;  // the unit's core removes its files
     WorkCycleOps ops_;
     WorkCycleCounters c_;
     uint32_t index_ = 0;

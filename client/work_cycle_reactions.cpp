@@ -6,7 +6,6 @@
 #include "client/work_cycle.h"
 #include "log/log.h"
 #include "queue/deadline.h"
-#include "queue/delete_unit.h"
 #include "support/time_value.h"
 
 WorkCycle::Next WorkCycle::React(uint32_t status, const QueueEntry& entry) {
@@ -24,7 +23,7 @@ WorkCycle::Next WorkCycle::React(uint32_t status, const QueueEntry& entry) {
     }
     case kCoreFinished: {
         c_.redownloads = 0;
-        QueueGuard guard;
+        QueueGuard guard(*queue_);
         queue_->entries[index_].core_finished = 1;
         return Next::kFinish;
     }
@@ -90,7 +89,7 @@ WorkCycle::Next WorkCycle::ReactToInterrupt() {
         ops_.self_interrupt();
         return Next::kEnd;
     }
-    DeleteUnit(index_);
+    delete_unit_(index_);
     gDeadlineInterruptMark.store(0);
     return FetchNext() ? Next::kErrorCheck : Next::kEnd;
 }
@@ -100,14 +99,14 @@ WorkCycle::Next WorkCycle::ReactToInterrupt() {
 bool WorkCycle::Finish() {
     if (LogLevelOn(3)) LogPrint("Sending work to server\n");
     {
-        QueueGuard guard;
+        QueueGuard guard(*queue_);
         QueueEntry& e = queue_->entries[index_];
         e.status = kSlotDone;
         v3TimeNow(&e.completed);
         UpdatePerformanceFraction(queue_, index_);
         SaveQueue(queue_);
     }
-    if (ops_.send_finished(queue_, index_) == 0) DeleteUnit(index_);
+    if (ops_.send_finished(queue_, index_) == 0) delete_unit_(index_);
     // Units whose results failed to go earlier get another chance.
     ops_.send_all(queue_);
     c_.core_errors = 0;

@@ -4,7 +4,6 @@
 #include "client/core_launch.h"
 #include "client/work_cycle.h"
 #include "log/log.h"
-#include "queue/delete_unit.h"
 #include "queue/queue_operations.h"
 #include "support/retry_backoff.h"
 #include "support/sleep.h"
@@ -75,10 +74,10 @@ bool WorkCycle::DropStep() {
     const uint32_t before = c_.drops++;
     if (before < kDropsBeforePurge) {
         LogPrint("Deleting current work unit & continuing...\n");
-        DeleteUnit(index_);
+        delete_unit_(index_);
     } else {
         if (LogLevelOn(3)) LogPrint("Too many errors during run. Purging queue.\n");
-        PurgeQueue(queue_);
+        PurgeQueue(queue_, delete_unit_);
         // The current unit went with the purge: no core is run on its
         // emptied slot; the next unit is fetched at once.
         c_.drops = 0;

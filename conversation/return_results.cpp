@@ -22,7 +22,7 @@ std::atomic<uint32_t> g_sending{0};
 
 // The slots with status, in the visiting order 1..9, 0, as they stand now.
 uint32_t SlotsWithStatus(WorkQueue* queue, uint32_t status, uint32_t out[kQueueSlots]) {
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     uint32_t n = 0;
     VisitSlots(queue, status, [&](uint32_t i) { out[n++] = i; });
     return n;
@@ -39,7 +39,7 @@ bool SameUnit(const QueueEntry& slot, const QueueEntry& sent) {
 // What becomes of the slot after the upload's result.
 int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
            const char* results_file) {
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     const bool same = SameUnit(queue->entries[index], sent);
     if (result == 0) {
         // The server has the results: only now may they go.
@@ -77,7 +77,7 @@ int SendUnit(WorkQueue* queue, uint32_t index, const ResultUploader& upload) {
     }
     QueueEntry unit;
     {
-        QueueGuard guard;
+        QueueGuard guard(*queue);
         unit = queue->entries[index];
     }
     if (unit.status != kSlotDone) {
@@ -97,7 +97,7 @@ void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter del
     const uint32_t n = SlotsWithStatus(queue, status, slots);
     for (uint32_t k = 0; k < n; ++k) {
         const uint32_t i = slots[k];
-        QueueGuard guard;
+        QueueGuard guard(*queue);
         const QueueEntry& e = queue->entries[i];
         if (e.status != status || e.has_deadline == 0 || !DeadlinePassed(e.deadline)) continue;
         CalendarTime when{};
@@ -134,7 +134,7 @@ int SendAllFinished(const ResultReturn& r) {
     for (uint32_t k = 0; k < n; ++k) {
         {
             // A unit that another thread sent meanwhile is no longer due.
-            QueueGuard guard;
+            QueueGuard guard(*queue);
             if (queue->entries[slots[k]].status != kSlotDone) continue;
         }
         if (SendFinishedUnit(r, slots[k]) == 0) {

@@ -25,7 +25,7 @@ constexpr uint32_t kRequestCoreType = 101;
 constexpr uint32_t kRequestCoreTypeSister = 201;  // client type 2 asks for the sister project's units
 
 float PerformanceFraction(WorkQueue* queue) {
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     return queue->performance_fraction;
 }
 

@@ -97,7 +97,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::snprintf(name, sizeof name, "work/wuinfo_%02u.dat", slot);
     qrvfuzz::WriteScratchFile(name, record, record_size);
 
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     FUZZ_CHECK(queue != nullptr);
     static constexpr uint32_t kStates[] = {kSlotEmpty, kSlotReady, kSlotDone, kSlotActive};
     const uint32_t state = kStates[(flags >> 3) & 3];
@@ -110,14 +110,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         e.deadline = Time(data + 18);
     }
     UnitProgressInputs in;
-    in.queue = queue;
+    in.queue = queue.get();
     in.deadlines_on = (flags & 2) != 0;
     in.core_running = (flags & 32) != 0;
     in.edition_code = (flags & 1) != 0 ? 5 : 0;
     in.stop_core = Stop;
     g_stops = 0;
     const int rc = CheckUnitProgressWith(in);
-    FreeWorkQueue(queue);
 
     const bool usable = slot < kQueueSlots && (state == kSlotReady || state == kSlotActive);
     const bool could_stop = usable && in.deadlines_on && in.core_running &&

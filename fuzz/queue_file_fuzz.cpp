@@ -77,7 +77,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t version = 0;
     if (file.size() >= 4) version = LoadLE32(reinterpret_cast<const uint8_t*>(file.data()));
 
-    WorkQueue* queue = full ? LoadQueue() : LoadQueueCopy();
+    const std::unique_ptr<WorkQueue> queue = full ? LoadQueue() : LoadQueueCopy();
     const std::vector<std::string> entries = qrvfuzz::ScratchEntries();
     if (!full || (queue != nullptr && file.size() >= 4 && version >= kQueueVersion)) {
         FUZZ_CHECK(entries == std::vector<std::string>{kQueueFileName});
@@ -95,10 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(queue->version == kQueueVersion);
         FUZZ_CHECK(ReadAll(kQueueFileName) == Saved(*queue));
     }
-    g_removing = queue;
-    RemoveUnknownItemsWith(queue, EmptyOnly);
+    g_removing = queue.get();
+    RemoveUnknownItems(queue.get(), EmptyOnly);
     g_removing = nullptr;
     for (const QueueEntry& e : queue->entries) FUZZ_CHECK(e.status <= kSlotFetching);
-    FreeWorkQueue(queue);
     return 0;
 }

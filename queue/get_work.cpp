@@ -35,7 +35,7 @@ int GetWork(WorkQueue* queue, uint32_t* index, const WorkFetcher& fetch) {
     if (queue == nullptr || index == nullptr || !fetch) return -1;
     uint32_t slot = *index;
     {
-        QueueGuard guard;
+        QueueGuard guard(*queue);
         if (FindNextSlot(queue, kSlotReady, &slot) == 0) {
             queue->current = slot;
             SaveQueue(queue);
@@ -60,7 +60,7 @@ int GetWork(WorkQueue* queue, uint32_t* index, const WorkFetcher& fetch) {
         }
         attempt = static_cast<int>(RetryBackoff(0, 0, 0)) + 1;
     }
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     fetched.status = kSlotReady;
     queue->entries[slot] = fetched;
     queue->current = slot;

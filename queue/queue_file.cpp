@@ -12,11 +12,6 @@
 
 namespace {
 
-std::recursive_mutex& QueueMutex() {
-    static std::recursive_mutex mutex;
-    return mutex;
-}
-
 // A file that exists but cannot be used is kept for inspection instead of
 // being replaced by the new queue that start-up makes when loading fails.
 void SetAsideDamagedQueue() {
@@ -62,33 +57,29 @@ LoadResult LoadInto(WorkQueue* queue, bool may_change_disk) {
     return ConvertQueue(version, queue) == 0 ? LoadResult::kDone : LoadResult::kUnusable;
 }
 
-WorkQueue* LoadRecord(bool may_change_disk) {
-    std::unique_ptr<WorkQueue> queue(new (std::nothrow) WorkQueue);
+std::unique_ptr<WorkQueue> LoadRecord(bool may_change_disk) {
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     if (!queue) return nullptr;
     const LoadResult outcome = LoadInto(queue.get(), may_change_disk);
     if (outcome == LoadResult::kUnusable && may_change_disk) SetAsideDamagedQueue();
     if (outcome != LoadResult::kDone) return nullptr;
     if (LogLevelOn(3)) LogPrint("Loaded queue successfully.\n");
-    return queue.release();
+    return queue;
 }
 
 }  // namespace
 
-QueueGuard::QueueGuard() : hold_(QueueMutex()) {}
+std::unique_ptr<WorkQueue> LoadQueue() { return LoadRecord(true); }
 
-WorkQueue* LoadQueue() { return LoadRecord(true); }
+std::unique_ptr<WorkQueue> LoadQueueCopy() { return LoadRecord(false); }
 
-WorkQueue* LoadQueueCopy() { return LoadRecord(false); }
-
-void FreeWorkQueue(WorkQueue* queue) { delete queue; }
-
-WorkQueue* NewWorkQueue() { return new (std::nothrow) WorkQueue; }
+std::unique_ptr<WorkQueue> NewWorkQueue() { return std::unique_ptr<WorkQueue>(new (std::nothrow) WorkQueue); }
 
 int SaveQueue(WorkQueue* queue) {
     if (queue == nullptr) return -1;
     // One save at a time, from the status rewrite to the rename: two threads'
     // saves never mix, and an older snapshot never lands after a newer one.
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     for (QueueEntry& entry : queue->entries) {
         if (entry.status == kSlotActive) entry.status = kSlotReady;
     }

@@ -1,7 +1,6 @@
 #include "queue/queue_operations.h"
 
 #include "log/log.h"
-#include "queue/delete_unit.h"
 #include "support/time_value.h"
 
 int FindNextSlot(const WorkQueue* queue, uint32_t status, uint32_t* index) {
@@ -42,15 +41,13 @@ int FindOldestSlot(const WorkQueue* queue, uint32_t* index) {
 
 int EmptySlot(WorkQueue* queue, uint32_t index) {
     if (queue == nullptr || index >= kQueueSlots) return -1;
-    QueueGuard guard;
+    QueueGuard guard(*queue);
     queue->entries[index].status = kSlotEmpty;
     return SaveQueue(queue);
 }
 
-void RemoveUnknownItems(WorkQueue* queue) { RemoveUnknownItemsWith(queue, DeleteUnit); }
-
-void RemoveUnknownItemsWith(WorkQueue* queue, UnitDeleter delete_unit) {
-    if (queue == nullptr) return;
+void RemoveUnknownItems(WorkQueue* queue, const UnitDeleter& delete_unit) {
+    if (queue == nullptr || !delete_unit) return;
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
         const uint32_t status = queue->entries[i].status;
         if (status <= kSlotFetching) continue;
@@ -59,10 +56,8 @@ void RemoveUnknownItemsWith(WorkQueue* queue, UnitDeleter delete_unit) {
     }
 }
 
-int PurgeQueue(WorkQueue* queue) { return PurgeQueueWith(queue, DeleteUnit); }
-
-int PurgeQueueWith(WorkQueue* queue, UnitDeleter delete_unit) {
-    if (queue == nullptr) return -1;
+int PurgeQueue(WorkQueue* queue, const UnitDeleter& delete_unit) {
+    if (queue == nullptr || !delete_unit) return -1;
     int result = 0;
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
         if (delete_unit(i) != 0) result = -1;
@@ -71,12 +66,11 @@ int PurgeQueueWith(WorkQueue* queue, UnitDeleter delete_unit) {
 }
 
 uint32_t CountServerDoneUnits(uint32_t address) {
-    WorkQueue* copy = LoadQueueCopy();
+    const std::unique_ptr<WorkQueue> copy = LoadQueueCopy();
     if (copy == nullptr) return 0;
     uint32_t count = 0;
-    VisitSlots(copy, kSlotDone, [&](uint32_t i) {
+    VisitSlots(copy.get(), kSlotDone, [&](uint32_t i) {
         if (copy->entries[i].server_address() == address) ++count;
     });
-    FreeWorkQueue(copy);
     return count;
 }

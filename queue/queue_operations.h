@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "queue/work_queue.h"
 
@@ -31,17 +32,16 @@ int FindOldestSlot(const WorkQueue* queue, uint32_t* index);
 // result, or -1 at once for an index of 10 or more.
 int EmptySlot(WorkQueue* queue, uint32_t index);
 
-// Removes one unit's files and slot; the work cycle's DeleteUnit, or another
+// Removes one unit's files and slot: DeleteUnit (queue/delete_unit.h) on the
+// client's queue with its core cleanup, as the client binds it, or another
 // deleter in tests. 0 when the unit was removed cleanly.
-using UnitDeleter = int (*)(uint32_t index);
+using UnitDeleter = std::function<int(uint32_t index)>;
 
 // Start-up: deletes every slot whose status is none of the five known ones.
-void RemoveUnknownItems(WorkQueue* queue);
-void RemoveUnknownItemsWith(WorkQueue* queue, UnitDeleter delete_unit);
+void RemoveUnknownItems(WorkQueue* queue, const UnitDeleter& delete_unit);
 
 // Deletes every slot, whatever its status. 0 when every deletion was clean.
-int PurgeQueue(WorkQueue* queue);
-int PurgeQueueWith(WorkQueue* queue, UnitDeleter delete_unit);
+int PurgeQueue(WorkQueue* queue, const UnitDeleter& delete_unit);
 
 // The number of DONE units issued by the server at address, counted in a
 // fresh read-only copy of queue.dat (0 when it cannot be read).

@@ -2,8 +2,6 @@
 
 #include <cstdio>
 
-#include "client/client_state.h"
-#include "client/core_launch.h"
 #include "log/log.h"
 #include "queue/deadline.h"
 #include "queue/slot_files.h"
@@ -41,7 +39,7 @@ int CheckUnitProgressWith(const UnitProgressInputs& in) {
     uint32_t slot = 0;
     QueueEntry entry;
     {
-        QueueGuard guard;
+        QueueGuard guard(*in.queue);
         slot = in.queue->current;
         if (slot >= kQueueSlots) return -1;
         entry = in.queue->entries[slot];
@@ -59,14 +57,4 @@ int CheckUnitProgressWith(const UnitProgressInputs& in) {
     if (in.edition_code == kPartnerEdition) WritePartnerRegistry(record);
     WriteUnitInfo(record, &entry.received, entry.has_deadline != 0 ? &entry.deadline : nullptr);
     return 0;
-}
-
-int CheckUnitProgress(bool core_running) {
-    UnitProgressInputs in;
-    in.queue = gClientState.work_queue;
-    in.deadlines_on = gClientState.deadline != 0;
-    in.core_running = core_running;
-    in.edition_code = gClientState.edition_code;
-    in.stop_core = StopCore;
-    return CheckUnitProgressWith(in);
 }

@@ -6,7 +6,8 @@
 
 #include "queue/work_queue.h"
 
-// What the check needs from the rest of the client.
+// What the check needs from the rest of the client, which builds it on the
+// core's output thread.
 struct UnitProgressInputs {
     WorkQueue* queue = nullptr;
     bool deadlines_on = true;   // off when ignoredeadlines is set
@@ -19,8 +20,3 @@ struct UnitProgressInputs {
 // deadline interrupt mark), else refreshes the status files from the core's
 // progress record. 0 when the status files were refreshed, -1 otherwise.
 int CheckUnitProgressWith(const UnitProgressInputs& inputs);
-
-// The same for the process: the Work queue, the deadline flag and the
-// edition of the Client state, with core_running as the output thread that
-// calls it sees the core.
-int CheckUnitProgress(bool core_running);

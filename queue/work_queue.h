@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -85,6 +86,20 @@ struct QueueEntry {
     void SetHeaderWord(size_t offset, uint32_t value);
 };
 
+// The lock of one queue. Re-entrant, so a holder may call SaveQueue and the
+// slot operations. A copy of the record is a record of its own, with a lock
+// of its own: copying or assigning one never copies a lock's state.
+class QueueLock {
+public:
+    QueueLock() = default;
+    QueueLock(const QueueLock&) {}
+    QueueLock& operator=(const QueueLock&) { return *this; }
+
+private:
+    friend class QueueGuard;
+    std::recursive_mutex mutex_;
+};
+
 // The whole queue (7056 bytes on disk).
 struct WorkQueue {
     uint32_t version = kQueueVersion;
@@ -92,14 +107,14 @@ struct WorkQueue {
     QueueEntry entries[kQueueSlots];
     float performance_fraction = 0.0f;
     uint32_t performance_count = 0;  // 0..4
+    QueueLock lock;                  // in memory only
 };
 
-// Serialises slot changes and saves between the threads that share the queue
-// (the work cycle, the autosend thread, the progress check). Re-entrant, so a
-// holder may call SaveQueue and the slot operations.
+// Serialises slot changes and saves of one queue between the threads that
+// share it (the work cycle, the autosend thread, the progress check).
 class QueueGuard {
 public:
-    QueueGuard();
+    explicit QueueGuard(WorkQueue& queue) : hold_(queue.lock.mutex_) {}
     QueueGuard(const QueueGuard&) = delete;
     QueueGuard& operator=(const QueueGuard&) = delete;
 
@@ -107,19 +122,17 @@ private:
     std::unique_lock<std::recursive_mutex> hold_;
 };
 
-// Reads queue.dat into a newly allocated record (converting, and saving, a
-// file of an older format). nullptr when the file cannot be opened or used;
-// a file that exists but cannot be used is first renamed to queue.dat.bad, so
-// that the new queue made in its place destroys nothing.
-WorkQueue* LoadQueue();
+// Reads queue.dat into a new record (converting, and saving, a file of an
+// older format). nullptr when the file cannot be opened or used (or no
+// memory can be had); a file that exists but cannot be used is first
+// renamed to queue.dat.bad, so that the new queue made in its place destroys
+// nothing.
+std::unique_ptr<WorkQueue> LoadQueue();
 
 // Reads queue.dat without changing anything on disk: an older format or a
 // damaged file gives nullptr. Prints "Loaded queue successfully." like
 // LoadQueue. For counts that only look at a copy.
-WorkQueue* LoadQueueCopy();
-
-// Releases a record from LoadQueue, LoadQueueCopy or NewWorkQueue.
-void FreeWorkQueue(WorkQueue* queue);
+std::unique_ptr<WorkQueue> LoadQueueCopy();
 
 // Fills record from queue.dat written by an older client whose version word
 // (already read) is version, and saves it as the current format. 0, or -1
@@ -129,7 +142,7 @@ int ConvertQueue(uint32_t version, WorkQueue* record);
 
 // A new Work queue: every slot EMPTY, current 0, version 324; nullptr when no
 // memory can be had.
-WorkQueue* NewWorkQueue();
+std::unique_ptr<WorkQueue> NewWorkQueue();
 
 // Rewrites every ACTIVE slot to READY (in memory too), stores every FETCHING
 // slot as EMPTY (in the file only), and replaces queue.dat with the record

@@ -124,7 +124,7 @@ TEST_F(ConversationE2ETest, FromAnEmptyDirectoryToAReturnedUnit) {
     EXPECT_EQ(journal.find("\"127.0.0.2:8080\""), std::string::npos);
 
     // The queue holds the second unit, nothing else.
-    WorkQueue* q = LoadQueueCopy();
+    std::unique_ptr<WorkQueue> q = LoadQueueCopy();
     ASSERT_NE(q, nullptr);
     int units = 0;
     for (const QueueEntry& e : q->entries) {
@@ -133,7 +133,6 @@ TEST_F(ConversationE2ETest, FromAnEmptyDirectoryToAReturnedUnit) {
         EXPECT_TRUE(e.status == kSlotReady || e.status == kSlotDone) << e.status;
         EXPECT_EQ(e.server_port(), 80u);
     }
-    FreeWorkQueue(q);
     EXPECT_EQ(units, 1);
 }
 
@@ -141,7 +140,7 @@ TEST_F(ConversationE2ETest, SendModesReturnResultsAndEnd) {
     StartTestbed();
     // Three real units from ws1 for this client, finished, in slots 1, 3, 5.
     mkdir("work", 0700);
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     for (uint32_t slot : {1u, 3u, 5u}) {
         char data[32];
@@ -149,19 +148,17 @@ TEST_F(ConversationE2ETest, SendModesReturnResultsAndEnd) {
         snprintf(data, sizeof data, "work/wudata_%02u.dat", slot);
         snprintf(results, sizeof results, "work/wuresults_%02u.dat", slot);
         QueueEntry& e = queue->entries[slot];
-        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&e, data, queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&e, data, queue.get()), 0);
         e.status = kSlotDone;
         e.core_finished = 1;
         v3TimeNow(&e.completed);
         qrvtest::WriteFileText(results, "results of slot " + std::to_string(slot) + "\n");
     }
-    ASSERT_EQ(SaveQueue(queue), 0);
-    FreeWorkQueue(queue);
+    ASSERT_EQ(SaveQueue(queue.get()), 0);
 
     auto status = [](uint32_t slot) {
-        WorkQueue* q = LoadQueueCopy();
+        std::unique_ptr<WorkQueue> q = LoadQueueCopy();
         const uint32_t s = q != nullptr ? q->entries[slot].status : 99;
-        FreeWorkQueue(q);
         return s;
     };
     {
@@ -203,7 +200,7 @@ std::string KillTestConfig() {
 // the queue holds has its data, and a finished one its results.
 std::set<std::string> QueuedUnits(const char* when) {
     std::set<std::string> out;
-    WorkQueue* q = LoadQueueCopy();
+    std::unique_ptr<WorkQueue> q = LoadQueueCopy();
     EXPECT_NE(q, nullptr) << "queue.dat does not load " << when;
     if (q == nullptr) return out;
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
@@ -220,7 +217,6 @@ std::set<std::string> QueuedUnits(const char* when) {
         }
         if (FileExists(data)) out.insert(qrvconv::FileSha256(data));
     }
-    FreeWorkQueue(q);
     return out;
 }
 

@@ -66,7 +66,7 @@ inline void AddTestUnit(WorkQueue* queue, uint32_t slot, const char* core_name =
     e.set_server_port(8080);
     std::snprintf(e.core_location, sizeof e.core_location, "127.0.0.1/cores");
     {
-        QueueGuard guard;
+        QueueGuard guard(*queue);
         queue->entries[slot] = e;
     }
     char path[32];
@@ -104,9 +104,9 @@ protected:
         s.cpu_usage = 100;
         s.use_assembly = 1;
         s.deadline = 1;
-        queue_ = NewWorkQueue();
-        ASSERT_NE(queue_, nullptr);
-        s.work_queue = queue_;
+        s.work_queue = NewWorkQueue();
+        ASSERT_NE(s.work_queue, nullptr);
+        queue_ = s.work_queue.get();
         gCoreRecord.forceasm_passed.store(0);
         gCoreRecord.running.store(0);
         gSettingsRestartMark.store(0);
@@ -118,8 +118,7 @@ protected:
         v3SetSleepHook(nullptr);
         v3SetTimeNowHook(nullptr);
         unsetenv("QRV_TEST_CORE_SCRIPT");
-        gClientState.work_queue = nullptr;
-        FreeWorkQueue(queue_);
+        gClientState.work_queue.reset();
         SetLogVerbosity(kLogDefaultVerbosity);
         TempDirTest::TearDown();
     }
@@ -155,7 +154,7 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    WorkQueue* queue_ = nullptr;
+    WorkQueue* queue_ = nullptr;  // the Client state's
     std::string script_;
 
 private:

@@ -258,11 +258,10 @@ TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
     // The registry names the folder, so that nothing else is said first.
     qrvtest::WriteFileText("registry/HKCU.txt",
                            "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     queue->entries[0].status = kSlotReady;
-    ASSERT_EQ(SaveQueue(queue), 0);
-    FreeWorkQueue(queue);
+    ASSERT_EQ(SaveQueue(queue.get()), 0);
 
     ChildProcess holder(qrvtest::BinPath("qrv3"), {"-config"}, Env());
     ASSERT_TRUE(holder.WaitForOutput("User name [Tester]? ")) << holder.output();

@@ -28,7 +28,7 @@ protected:
         ASSERT_EQ(symlink(qrvtest::BinPath("test_core").c_str(), "QrvCore_78.exe"), 0);
         script_ = dir() + "/core.script";
         // A READY unit in slot 3, as a fetch would have left it.
-        WorkQueue* queue = NewWorkQueue();
+        std::unique_ptr<WorkQueue> queue = NewWorkQueue();
         ASSERT_NE(queue, nullptr);
         QueueEntry& e = queue->entries[3];
         e.status = kSlotReady;
@@ -37,8 +37,7 @@ protected:
         e.set_core_type(0x78);
         e.set_core_name("TestCore");
         queue->current = 3;
-        ASSERT_EQ(SaveQueue(queue), 0);
-        FreeWorkQueue(queue);
+        ASSERT_EQ(SaveQueue(queue.get()), 0);
         WriteFileText("work/wudata_03.dat", "unit data");
     }
 
@@ -56,10 +55,9 @@ protected:
                                 timeout_ms);
     }
     static uint32_t StoredStatus(uint32_t slot) {
-        WorkQueue* q = LoadQueueCopy();
+        std::unique_ptr<WorkQueue> q = LoadQueueCopy();
         if (q == nullptr) return 99;
         const uint32_t s = q->entries[slot].status;
-        FreeWorkQueue(q);
         return s;
     }
 

@@ -209,10 +209,9 @@ TEST_F(WorkCycleTest, DeleteModeRunsTheCoreInCleanupMode) {
     EXPECT_EQ(out.find("- Failed"), std::string::npos) << out;
     EXPECT_EQ(Cleanups(), 1u);
     EXPECT_FALSE(FileExists("work/wudata_03.dat"));
-    WorkQueue* saved = LoadQueueCopy();
+    std::unique_ptr<WorkQueue> saved = LoadQueueCopy();
     ASSERT_NE(saved, nullptr);
     EXPECT_EQ(saved->entries[3].status, kSlotEmpty);
-    FreeWorkQueue(saved);
 
     // Without its core the unit's files cannot go, but the slot does.
     AddUnit(4);
@@ -249,10 +248,9 @@ TEST_F(WorkCycleTest, FinishedUnitIsReturnedAndTheNextFetched) {
     EXPECT_EQ(Status(3), kSlotDone);
     EXPECT_EQ(queue_->entries[3].core_finished, 1u);
     EXPECT_TRUE(v3Int128Equal(queue_->entries[3].completed, fixed));
-    WorkQueue* saved = LoadQueueCopy();
+    std::unique_ptr<WorkQueue> saved = LoadQueueCopy();
     ASSERT_NE(saved, nullptr);
     EXPECT_EQ(saved->entries[3].status, kSlotDone);
-    FreeWorkQueue(saved);
     EXPECT_EQ(g_fakes.sent, std::vector<uint32_t>{3});
     EXPECT_EQ(g_fakes.send_all_calls, 1);
     EXPECT_EQ(Cleanups(), 0u);

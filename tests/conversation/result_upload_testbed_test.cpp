@@ -49,10 +49,9 @@ protected:
         qrvconv::ConversationTest::SetUp();
         mkdir("work", 0700);
         // A real unit from ws1, so that the server has one outstanding.
-        WorkQueue* queue = NewWorkQueue();
+        std::unique_ptr<WorkQueue> queue = NewWorkQueue();
         ASSERT_NE(queue, nullptr);
-        ASSERT_EQ(FetchWork(Access(), &entry_, "work/wudata_02.dat", queue), 0);
-        FreeWorkQueue(queue);
+        ASSERT_EQ(FetchWork(Access(), &entry_, "work/wudata_02.dat", queue.get()), 0);
         entry_.status = kSlotDone;
         qrvtest::WriteFileText(kResults, "results of unit 2\n");
     }

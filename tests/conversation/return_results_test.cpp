@@ -46,7 +46,6 @@ protected:
         g_deleted.clear();
     }
     void TearDown() override {
-        FreeWorkQueue(queue_);
         QueueTest::TearDown();
     }
 
@@ -59,9 +58,8 @@ protected:
         qrvtest::WriteFileText(name, "results");
     }
     static uint32_t StoredStatus(uint32_t slot) {
-        WorkQueue* q = LoadQueueCopy();
+        std::unique_ptr<WorkQueue> q = LoadQueueCopy();
         const uint32_t s = q != nullptr ? q->entries[slot].status : 99;
-        FreeWorkQueue(q);
         return s;
     }
     std::string Send(uint32_t i, int* result) {
@@ -73,7 +71,7 @@ protected:
     // permission and the deadline setting as they stand.
     ResultReturn With(ResultUploader upload) {
         ResultReturn r;
-        r.queue = queue_;
+        r.queue = queue_.get();
         r.upload = std::move(upload);
         r.delete_unit = FakeDelete;
         r.permission = &permission_;
@@ -81,7 +79,7 @@ protected:
         return r;
     }
 
-    WorkQueue* queue_ = nullptr;
+    std::unique_ptr<WorkQueue> queue_;
     NetworkPermission permission_;
     bool deadlines_on_ = true;
 };
@@ -90,7 +88,7 @@ TEST_F(ReturnResultsTest, EachUploadOutcomeDecidesTheSlot) {
     int result = 1;
     // Accepted: the slot empties, the queue is saved, the results go.
     PutDone(1);
-    ASSERT_EQ(SaveQueue(queue_), 0);
+    ASSERT_EQ(SaveQueue(queue_.get()), 0);
     g_answer = 0;
     Send(1, &result);
     EXPECT_EQ(result, 0);
@@ -102,7 +100,7 @@ TEST_F(ReturnResultsTest, EachUploadOutcomeDecidesTheSlot) {
     // Transfer failure: the unit stays DONE with its results, and the
     // message gives its completion date.
     PutDone(2);
-    ASSERT_EQ(SaveQueue(queue_), 0);
+    ASSERT_EQ(SaveQueue(queue_.get()), 0);
     g_answer = -1;
     std::string text = Send(2, &result);
     EXPECT_EQ(result, -1);
@@ -149,7 +147,7 @@ TEST_F(ReturnResultsTest, OnlyDoneSlotsInRangeAreSent) {
 TEST_F(ReturnResultsTest, SlotReusedDuringTheUploadIsLeftAlone) {
     PutDone(6);
     static WorkQueue* queue;
-    queue = queue_;
+    queue = queue_.get();
     // While the upload runs, another thread empties the slot and fetches a
     // new unit into it.
     auto reuse = [](const QueueEntry*, const char*) {
@@ -291,7 +289,7 @@ void AutosendSleep(uint32_t ms) {
     g_autosend_period = ms;
     if (++g_autosend_sleeps == 1) {
         // Another finished unit arrives while the thread sleeps.
-        QueueGuard guard;
+        QueueGuard guard(*g_autosend_queue);
         g_autosend_queue->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
         return;
     }
@@ -315,7 +313,7 @@ TEST_F(ReturnResultsTest, AutosendSendsOnlyWhenTheNetworkMayBeUsed) {
     permission_.asknet = 0;
     permission_.given = 0;
     queue_->entries[8] = MakeUnit(kSlotDone, Seconds2003(3, 1, 8, 0, 0), 0);
-    g_autosend_queue = queue_;
+    g_autosend_queue = queue_.get();
     v3SetSleepHook(AutosendSleep);
     // The thread stays parked after the test: what it works with must stay.
     static ResultReturn parked;
@@ -326,7 +324,7 @@ TEST_F(ReturnResultsTest, AutosendSendsOnlyWhenTheNetworkMayBeUsed) {
     }
     ASSERT_EQ(g_autosend_sleeps.load(), 2);
     EXPECT_EQ(g_autosend_period.load(), 21600000u);
-    QueueGuard guard;
+    QueueGuard guard(*queue_);
     EXPECT_EQ(queue_->entries[8].status, kSlotEmpty) << "the second pass sent the new unit";
 }
 

@@ -16,14 +16,13 @@ protected:
         mkdir("work", 0700);
         queue_ = NewWorkQueue();
         ASSERT_NE(queue_, nullptr);
-        returns_.queue = queue_;
+        returns_.queue = queue_.get();
         returns_.upload = [this](const QueueEntry* entry, const char* results_file) {
             return SendResults(Access(), settings_, entry, results_file);
         };
         returns_.permission = &permission_;
     }
     void TearDown() override {
-        FreeWorkQueue(queue_);
         qrvconv::ConversationTest::TearDown();
     }
 
@@ -31,21 +30,20 @@ protected:
     // 2003-03-05, with its results file.
     void FinishUnit() {
         QueueEntry entry;
-        ASSERT_EQ(FetchWork(Access(), &entry, "work/wudata_03.dat", queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, "work/wudata_03.dat", queue_.get()), 0);
         entry.status = kSlotDone;
         entry.completed = MakeTimeValue((1096 + 31 + 28 + 4) * 86400LL + 3600, 0);  // 2003-03-05 01:00
         queue_->entries[3] = entry;
-        ASSERT_EQ(SaveQueue(queue_), 0);
+        ASSERT_EQ(SaveQueue(queue_.get()), 0);
         qrvtest::WriteFileText("work/wuresults_03.dat", "results of slot 3\n");
     }
     static uint32_t StoredStatus() {
-        WorkQueue* q = LoadQueueCopy();
+        std::unique_ptr<WorkQueue> q = LoadQueueCopy();
         const uint32_t s = q != nullptr ? q->entries[3].status : 99;
-        FreeWorkQueue(q);
         return s;
     }
 
-    WorkQueue* queue_ = nullptr;
+    std::unique_ptr<WorkQueue> queue_;
     ResultReturn returns_;
 };
 

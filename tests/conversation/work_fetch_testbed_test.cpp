@@ -54,7 +54,6 @@ protected:
         queue_->performance_fraction = 0.5f;
     }
     void TearDown() override {
-        FreeWorkQueue(queue_);
         qrvconv::ConversationTest::TearDown();
     }
 
@@ -70,7 +69,7 @@ protected:
         std::string text;
         {
             qrvnet::ConsoleCapture console;
-            result = FetchWork(Access(), &entry, kDataFile, queue_);
+            result = FetchWork(Access(), &entry, kDataFile, queue_.get());
             text = console.Text();
         }
         EXPECT_EQ(result, -1) << text;
@@ -78,7 +77,7 @@ protected:
         return text;
     }
 
-    WorkQueue* queue_ = nullptr;
+    std::unique_ptr<WorkQueue> queue_;
 };
 
 TEST_F(WorkFetchTest, UnitFillsEntryAndDataFile) {
@@ -87,7 +86,7 @@ TEST_F(WorkFetchTest, UnitFillsEntryAndDataFile) {
     v3TimeNow(&before);
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
         const std::string text = console.Text();
         EXPECT_NE(text.find("+ Attempting to get work packet\n"), std::string::npos);
         EXPECT_NE(text.find("+ Closed connections\n"), std::string::npos);
@@ -128,17 +127,16 @@ TEST_F(WorkFetchTest, UnitFillsEntryAndDataFile) {
 TEST_F(WorkFetchTest, RequestReportsClientTypeAndFinishedUnitsOfThatServer) {
     // queue.dat with slots 0 and 3 DONE from ws1, slot 5 DONE from another
     // server and slot 6 READY from ws1: two count.
-    WorkQueue* on_disk = NewWorkQueue();
+    std::unique_ptr<WorkQueue> on_disk = NewWorkQueue();
     ASSERT_NE(on_disk, nullptr);
     for (uint32_t i : {0u, 3u, 5u, 6u}) {
         on_disk->entries[i].status = i == 6 ? kSlotReady : kSlotDone;
         on_disk->entries[i].set_server_address(i == 5 ? 0x7F000003 : qrvconv::kWorkServer1);
     }
-    ASSERT_EQ(SaveQueue(on_disk), 0);
-    FreeWorkQueue(on_disk);
+    ASSERT_EQ(SaveQueue(on_disk.get()), 0);
     identity_.client_type = 2;
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     const auto requests = Journal("work_request");
     ASSERT_EQ(requests.size(), 1u);
     const std::string body = RequestBody(requests[0]);
@@ -158,7 +156,7 @@ TEST_F(WorkFetchTest, DeadlineZeroAndPortZeroAndLeadingCrLf) {
     QueueEntry entry;
     {
         qrvnet::ConsoleCapture console;
-        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
         EXPECT_NE(console.Text().find("- Deadline time not received.\n"), std::string::npos);
     }
     EXPECT_EQ(entry.has_deadline, 0u);
@@ -167,7 +165,7 @@ TEST_F(WorkFetchTest, DeadlineZeroAndPortZeroAndLeadingCrLf) {
 
     ASSERT_TRUE(Configure("primary", R"({"down": true})"));
     QueueEntry second;
-    ASSERT_EQ(FetchWork(Access(), &second, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &second, kDataFile, queue_.get()), 0);
     EXPECT_EQ(second.server_port(), 80u);
     const auto requests = Journal("work_request");
     ASSERT_EQ(requests.size(), 2u);
@@ -179,15 +177,15 @@ TEST_F(WorkFetchTest, PortAboveSixteenBitsIsTakenByItsLowBits) {
     // unit is kept (and later returned there) rather than thrown away.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 73616})"));  // 65536 + 8080
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     EXPECT_EQ(entry.server_port(), 8080u);
     // Low bits of 80 while the unit came in on 8080: the reply's port wins.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65616})"));
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     EXPECT_EQ(entry.server_port(), 80u);
     // Low bits of 0 mean no port, as a 0 does: the assignment server's.
     ASSERT_TRUE(Configure("ws1", R"({"reply_port": 65536})"));
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     EXPECT_EQ(entry.server_port(), 8080u);
     EXPECT_EQ(testbed_.Summary("units_issued"), 3);
 }
@@ -195,7 +193,7 @@ TEST_F(WorkFetchTest, PortAboveSixteenBitsIsTakenByItsLowBits) {
 TEST_F(WorkFetchTest, PayloadOfTheLimitIsTakenOneMoreIsRefused) {
     ASSERT_TRUE(Configure("ws1", R"({"units": {"source": "random", "size": 2097152}})"));
     QueueEntry entry;
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     struct stat st {};
     ASSERT_EQ(stat(kDataFile, &st), 0);
     EXPECT_EQ(st.st_size, 2097152);
@@ -247,7 +245,7 @@ TEST_F(WorkFetchTest, AsknetWithdrawsPermissionAfterFetch) {
     QueueEntry entry;
     SetLogVerbosity(2);
     qrvnet::ConsoleCapture console;
-    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+    ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
     EXPECT_NE(console.Text().find("+ Connections closed: You may now disconnect\n"),
               std::string::npos);
     EXPECT_EQ(NetworkPermissionGiven(permission_), 0u) << "the next network use must ask again";

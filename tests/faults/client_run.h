@@ -135,7 +135,7 @@ protected:
             ADD_FAILURE() << "cannot enter " << folder;
             return out;
         }
-        WorkQueue* q = LoadQueueCopy();
+        std::unique_ptr<WorkQueue> q = LoadQueueCopy();
         EXPECT_NE(q, nullptr) << "queue.dat does not load";
         for (uint32_t i = 0; q != nullptr && i < kQueueSlots; ++i) {
             const uint32_t s = q->entries[i].status;
@@ -150,7 +150,6 @@ protected:
             }
             out[qrvconv::FileSha256(here + data)] = s;
         }
-        FreeWorkQueue(q);
         EXPECT_EQ(chdir(old_dir), 0);
         return out;
     }

@@ -162,19 +162,17 @@ protected:
 };
 
 TEST_F(SaveOnFullDiskTest, QueueDat) {
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     queue->entries[3].status = kSlotReady;
     queue->entries[3].set_core_name("the unit");
-    ASSERT_EQ(SaveQueue(queue), 0);
+    ASSERT_EQ(SaveQueue(queue.get()), 0);
     // The change to be saved: the unit is finished.
     queue->entries[3].status = kSlotDone;
-    ExpectSafeOnFullDisk({"queue.dat", kQueueFileSize, [&] { return SaveQueue(queue); }, ""});
-    FreeWorkQueue(queue);
-    WorkQueue* loaded = LoadQueueCopy();
+    ExpectSafeOnFullDisk({"queue.dat", kQueueFileSize, [&] { return SaveQueue(queue.get()); }, ""});
+    std::unique_ptr<WorkQueue> loaded = LoadQueueCopy();
     ASSERT_NE(loaded, nullptr);
     EXPECT_EQ(loaded->entries[3].core_name(), "the unit");
-    FreeWorkQueue(loaded);
 }
 
 TEST_F(SaveOnFullDiskTest, ClientCfg) {
@@ -223,16 +221,15 @@ TEST_F(SaveOnFullDiskTest, WorkData) {
     const size_t unit = 3 * qrvfault::SmallDisk::PageSize() + 100;
     ASSERT_TRUE(Configure("ws1", R"({"units": {"source": "random", "size": )" + std::to_string(unit) + "}}"));
     qrvtest::WriteFileText("work/wudata_04.dat", "data of the unit this slot held before");
-    WorkQueue* queue = NewWorkQueue();
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     QueueEntry entry;
     std::memset(entry.work_header, 0x5A, sizeof entry.work_header);
     const std::string said = ExpectSafeOnFullDisk({"work/wudata_04.dat", unit, [&] {
                                                        QueueEntry fetched = entry;
-                                                       return FetchWork(Access(), &fetched, "work/wudata_04.dat", queue);
+                                                       return FetchWork(Access(), &fetched, "work/wudata_04.dat", queue.get());
                                                    },
                                                    ""});
-    FreeWorkQueue(queue);
     // The unit arrived every time: it is the disk that refused it.
     EXPECT_NE(said.find("+ Closed connections\n"), std::string::npos) << said;
 }

@@ -129,18 +129,17 @@ protected:
         ASSERT_EQ(mkdir("work", 0700), 0);
         // Two real units of this client (the ID and machine of client.cfg):
         // slot 1 finished, with results; slot 4 waiting for its core.
-        WorkQueue* queue = NewWorkQueue();
+        std::unique_ptr<WorkQueue> queue = NewWorkQueue();
         ASSERT_NE(queue, nullptr);
-        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[1], "work/wudata_01.dat", queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[1], "work/wudata_01.dat", queue.get()), 0);
         queue->entries[1].status = kSlotDone;
         queue->entries[1].core_finished = 1;
         v3TimeNow(&queue->entries[1].completed);
         qrvtest::WriteFileText("work/wuresults_01.dat", "results of slot 1\n");
-        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[4], "work/wudata_04.dat", queue), 0);
+        ASSERT_EQ(qrvconv::FetchAsFixtureClient(&queue->entries[4], "work/wudata_04.dat", queue.get()), 0);
         queue->entries[4].status = kSlotReady;
         queue->current = 4;
-        ASSERT_EQ(SaveQueue(queue), 0);
-        FreeWorkQueue(queue);
+        ASSERT_EQ(SaveQueue(queue.get()), 0);
         InstallCore(disk_path_, "run 1\nlog working\nresult done\nexit 100\nrun 2+\nsleep_ms 60000\nexit 100\n");
     }
 };

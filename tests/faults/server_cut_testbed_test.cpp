@@ -88,7 +88,6 @@ protected:
         SetLogVerbosity(4);
     }
     void TearDown() override {
-        FreeWorkQueue(queue_);
         qrvconv::ConversationTest::TearDown();
     }
 
@@ -118,7 +117,7 @@ protected:
         std::string text;
         {
             qrvnet::ConsoleCapture console;
-            result = FetchWork(Access(), &entry, kDataFile, queue_);
+            result = FetchWork(Access(), &entry, kDataFile, queue_.get());
             text = console.Text();
         }
         EXPECT_NE(result, 0) << why << ": a cut reply was stored as a unit";
@@ -189,13 +188,13 @@ protected:
     // A unit of ws1 for the upload tests, with its results.
     QueueEntry FetchedUnit() {
         QueueEntry entry;
-        EXPECT_EQ(FetchWork(Access(), &entry, "work/wudata_02.dat", queue_), 0);
+        EXPECT_EQ(FetchWork(Access(), &entry, "work/wudata_02.dat", queue_.get()), 0);
         entry.status = kSlotDone;
         qrvtest::WriteFileText(kResults, "results of unit 6\n");
         return entry;
     }
 
-    WorkQueue* queue_ = nullptr;
+    std::unique_ptr<WorkQueue> queue_;
     qrvfault::CutServer assignment_server_;
     qrvfault::CutServer work_server_;
 };
@@ -273,7 +272,7 @@ TEST_P(ServerCutTest, WorkReplyCutAtEveryOffset) {
         }
         ASSERT_TRUE(Configure("ws1", R"({"next": [)" + Cut(mode, full) + "]}"));
         QueueEntry entry;
-        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_), 0);
+        ASSERT_EQ(FetchWork(Access(), &entry, kDataFile, queue_.get()), 0);
         ++requested;
         EXPECT_EQ(qrvtest::ReadFileText(kDataFile).size(), kUnitSize);
         EXPECT_EQ(entry.payload_size(), kUnitSize);

@@ -35,12 +35,12 @@ void Fill(WorkQueue* q, uint32_t generation) {
 }  // namespace
 
 int main() {
-    WorkQueue* q = NewWorkQueue();
+    std::unique_ptr<WorkQueue> q = NewWorkQueue();
     if (q == nullptr) return 2;
     const auto end = std::chrono::steady_clock::now() + kLifetime;
     for (uint32_t generation = 1; std::chrono::steady_clock::now() < end; ++generation) {
-        Fill(q, generation);
-        if (SaveQueue(q) != 0) return 3;
+        Fill(q.get(), generation);
+        if (SaveQueue(q.get()) != 0) return 3;
         if (generation == 1 && write(1, "ready\n", 6) != 6) return 4;
     }
     return 0;

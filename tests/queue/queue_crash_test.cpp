@@ -66,12 +66,11 @@ TEST_F(QueueCrashTest, QueueSurvivesKillsAtRandomMomentsOfSaving) {
         ASSERT_EQ(waitpid(pid, &status, 0), pid);
         ASSERT_TRUE(WIFSIGNALED(status)) << "the saver ended by itself: " << status;
 
-        WorkQueue* q = LoadQueue();
+        std::unique_ptr<WorkQueue> q = LoadQueue();
         ASSERT_NE(q, nullptr) << round;
         EXPECT_EQ(FileBytes().size(), kQueueFileSize) << round;
         ExpectWholeRecord(*q, round);
         last_generation = q->performance_count;
-        FreeWorkQueue(q);
         EXPECT_FALSE(qrvtest::FileExists("queue.dat.bad")) << round;
     }
     EXPECT_GT(last_generation, 0u);

@@ -18,10 +18,7 @@ using qrvtest::MakeUnit;
 using qrvtest::ReadFileText;
 using qrvtest::WriteFileText;
 
-struct FreeQueue {
-    void operator()(WorkQueue* q) const { FreeWorkQueue(q); }
-};
-using QueuePtr = std::unique_ptr<WorkQueue, FreeQueue>;
+using QueuePtr = std::unique_ptr<WorkQueue>;
 
 class QueueFileTest : public qrvtest::QueueTest {};
 
@@ -318,14 +315,14 @@ TEST_F(QueueFileTest, ConcurrentSavesLeaveTheNewestRecord) {
     std::thread slow([&] {
         tl_slow_saver = true;
         {
-            QueueGuard guard;
+            QueueGuard guard(*q);
             q->entries[0].received = MakeTimeValue(1, 0);
         }
         EXPECT_EQ(SaveQueue(q.get()), 0);
     });
     while (!g_slow_save_waiting) std::this_thread::yield();
     {
-        QueueGuard guard;
+        QueueGuard guard(*q);
         q->entries[1].received = MakeTimeValue(2, 0);
     }
     EXPECT_EQ(SaveQueue(q.get()), 0);
@@ -335,6 +332,37 @@ TEST_F(QueueFileTest, ConcurrentSavesLeaveTheNewestRecord) {
     ASSERT_TRUE(back);
     EXPECT_EQ(TimeSeconds(back->entries[0].received), 1);
     EXPECT_EQ(TimeSeconds(back->entries[1].received), 2);
+}
+
+// Each queue has a lock of its own, and so has a copy of one: holding the
+// guard of a queue on one thread keeps no other thread from another queue,
+// nor from a copy taken while the guard is held.
+TEST_F(QueueFileTest, EachQueueAndEachCopyHasALockOfItsOwn) {
+    QueuePtr first(NewWorkQueue());
+    QueuePtr second(NewWorkQueue());
+    std::atomic<bool> held{false};
+    std::atomic<bool> release{false};
+    std::thread holder([&] {
+        QueueGuard guard(*first);
+        held = true;
+        while (!release) std::this_thread::yield();
+    });
+    while (!held) std::this_thread::yield();
+    WorkQueue copy = *first;
+    for (WorkQueue* other : {second.get(), &copy}) {
+        std::atomic<bool> taken{false};
+        std::thread taker([&] {
+            QueueGuard guard(*other);
+            taken = true;
+        });
+        // A shared lock would keep the taker waiting until the release.
+        for (int i = 0; i < 2000 && !taken; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(taken.load());
+        if (!taken) release = true;
+        taker.join();
+    }
+    release = true;
+    holder.join();
 }
 
 }  // namespace

@@ -99,7 +99,7 @@ TEST_F(QueueOperationsTest, UnknownItemsAreReportedAndDeletedKnownOnesKept) {
     q.entries[7].status = 7;
     q.entries[9].status = 0x80000000u;
     BeginCapture();
-    RemoveUnknownItemsWith(&q, RecordDelete);
+    RemoveUnknownItems(&q, RecordDelete);
     const std::string out = EndCapture();
     EXPECT_EQ(g_deleted, (std::vector<uint32_t>{7, 9}));
     EXPECT_NE(out.find("Deleting unknown item (7) from queue position #7\n"), std::string::npos);
@@ -110,10 +110,10 @@ TEST_F(QueueOperationsTest, UnknownItemsAreReportedAndDeletedKnownOnesKept) {
 TEST_F(QueueOperationsTest, PurgeDeletesEverySlotAndReportsAnyFailure) {
     g_deleted.clear();
     g_refuse_slot = -1;
-    EXPECT_EQ(PurgeQueueWith(&q, RecordDelete), 0);
+    EXPECT_EQ(PurgeQueue(&q, RecordDelete), 0);
     EXPECT_EQ(g_deleted.size(), 10u);
     g_refuse_slot = 3;
-    EXPECT_EQ(PurgeQueueWith(&q, RecordDelete), -1);
+    EXPECT_EQ(PurgeQueue(&q, RecordDelete), -1);
     EXPECT_EQ(g_deleted.size(), 20u);  // a failure does not stop the purge
     g_refuse_slot = -1;
 }
