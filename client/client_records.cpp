@@ -30,14 +30,14 @@ int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, ui
 ServerAccess AccessOf(ClientState& state) { return {state.identity, *state.transport, state.permission}; }
 
 UnitCleanup CoreCleanup(const ClientState& state) {
-    const uint32_t edition = state.edition_code;
-    return [edition](uint32_t core_type, uint32_t index) {
+    const ClientState* s = &state;
+    return [s](uint32_t core_type, uint32_t index) {
         char core_file[kCoreFileNameSize];
-        MakeCoreFileName(core_file, edition, core_type);
+        MakeCoreFileName(core_file, s->edition_code, core_type);
         if (!CorePresent(core_file)) return CleanupResult::kCoreAbsent;
         char suffix[8];
         std::snprintf(suffix, sizeof suffix, "%02d", static_cast<int>(index));
-        return RunCore(core_file, "work/", suffix, 1) == kCoreSpecialExit ? CleanupResult::kDone
+        return RunCore(*s, core_file, "work/", suffix, 1) == kCoreSpecialExit ? CleanupResult::kDone
                                                                           : CleanupResult::kRefused;
     };
 }

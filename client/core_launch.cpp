@@ -94,8 +94,7 @@ int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
     return fits ? 0 : -1;
 }
 
-CoreCommandOptions NextCoreOptions(bool cleanup) {
-    const ClientState& s = gClientState;
+CoreCommandOptions NextCoreOptions(const ClientState& s, bool cleanup) {
     CoreCommandOptions o;
     o.cleanup = cleanup;
     o.priority = s.core_priority;
@@ -110,9 +109,10 @@ CoreCommandOptions NextCoreOptions(bool cleanup) {
     return o;
 }
 
-uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix, int cleanup) {
+uint32_t RunCore(const ClientState& state, const char* core_file, const char* work_dir,
+                 const char* suffix, int cleanup) {
     char command[kCoreCommandLineMax + 1];
-    if (BuildCoreCommandLine(command, core_file, work_dir, suffix, NextCoreOptions(cleanup != 0)) != 0 &&
+    if (BuildCoreCommandLine(command, core_file, work_dir, suffix, NextCoreOptions(state, cleanup != 0)) != 0 &&
         LogLevelOn(3)) {
         LogPrint("- Command line for %s too long; core not started\n", core_file);
     }
@@ -124,10 +124,9 @@ uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix
     if (cleanup != 0) return Supervise(command, true);
 
     gCoreRecord.output_quiet.store(0);
-    const ClientState& s = gClientState;
-    handshake.progress.queue = s.work_queue.get();
-    handshake.progress.deadlines_on = s.deadline != 0;
-    handshake.progress.edition_code = s.edition_code;
+    handshake.progress.queue = state.work_queue.get();
+    handshake.progress.deadlines_on = state.deadline != 0;
+    handshake.progress.edition_code = state.edition_code;
     handshake.progress.stop_core = StopCore;
 
     const bool output_started =

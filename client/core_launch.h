@@ -9,6 +9,8 @@
 
 #include "contract/core_contract.h"
 
+struct ClientState;
+
 // Exit codes of a core, as the contract with the cores fixes them, and the
 // one the client gives a core that could not be started.
 inline constexpr uint32_t kCoreSettingsChanged = core_contract::kSettingsChanged;
@@ -63,16 +65,18 @@ struct CoreCommandOptions {
 int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
                          const char* suffix, const CoreCommandOptions& options);
 
-// The options the Client state and the process-wide marks give the next
-// core. A normal run takes the settings-restart mark and the one-time
-// " -forceasm"; a cleanup run leaves both for the core that computes.
-CoreCommandOptions NextCoreOptions(bool cleanup);
+// The options state and the process-wide marks give the next core. A normal
+// run takes the settings-restart mark and the one-time " -forceasm"; a
+// cleanup run leaves both for the core that computes.
+CoreCommandOptions NextCoreOptions(const ClientState& state, bool cleanup);
 
 // Runs core_file on the unit suffix in work_dir and returns its exit code
 // (0 and a core that could not be started read as 99). In normal mode the
 // core's log is copied into the client's log while it runs, and the call
-// returns only after that copy is complete. Polls every 2 seconds.
-uint32_t RunCore(const char* core_file, const char* work_dir, const char* suffix, int cleanup);
+// returns only after that copy is complete. Polls every 2 seconds. The
+// settings and, in normal mode, the Work queue come from state.
+uint32_t RunCore(const ClientState& state, const char* core_file, const char* work_dir,
+                 const char* suffix, int cleanup);
 
 // Asks a running core to stop (signal 2), without waiting for it. 0, or -1
 // when the signal could not be sent; 0 when no core runs. Unless the

@@ -133,7 +133,7 @@ bool WorkCycle::RunPass() {
         // A mark left by an earlier core that ended on its own before the
         // interrupt reached it must not turn this core's 102 into a drop.
         gDeadlineInterruptMark.store(0);
-        status = RunCore(core_file, "work/", suffix_, 0);
+        status = RunCore(*state_, core_file, "work/", suffix_, 0);
         if (LogLevelOn(3)) LogPrint("CoreStatus = %X (%d)\n", status, static_cast<int>(status));
     } else if (LogLevelOn(3)) {
         LogPrint("Core not found.\n");

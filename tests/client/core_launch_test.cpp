@@ -67,26 +67,26 @@ TEST(CoreCommandLine, ALineThatWouldBeCutIsRefusedWhole) {
 class CoreOptionsTest : public CoreRunTest {};
 
 TEST_F(CoreOptionsTest, SettingsAndOneTimeMarks) {
-    CoreCommandOptions o = NextCoreOptions(false);
+    CoreCommandOptions o = NextCoreOptions(state_, false);
     EXPECT_EQ(o.priority, 0u);
     EXPECT_EQ(o.cpu_usage, 100u);
     EXPECT_FALSE(o.no_assembly || o.notermcheck || o.service || o.forceasm || o.cleanup);
     EXPECT_EQ(o.lifeline, v3ProcessID());
 
-    gClientState.forceasm = 1;
-    gClientState.cpu_usage = 50;
-    gClientState.use_assembly = 0;
+    state_.forceasm = 1;
+    state_.cpu_usage = 50;
+    state_.use_assembly = 0;
     gSettingsRestartMark.store(1);
     // A cleanup run in between takes neither one-time piece.
-    o = NextCoreOptions(true);
+    o = NextCoreOptions(state_, true);
     EXPECT_TRUE(o.cleanup && o.no_assembly);
     EXPECT_EQ(o.cpu_usage, 50u);
     EXPECT_FALSE(o.forceasm || o.notermcheck);
 
-    o = NextCoreOptions(false);
+    o = NextCoreOptions(state_, false);
     EXPECT_TRUE(o.forceasm && o.notermcheck);
     EXPECT_EQ(gSettingsRestartMark.load(), 0);
-    o = NextCoreOptions(false);
+    o = NextCoreOptions(state_, false);
     EXPECT_FALSE(o.forceasm || o.notermcheck);
 }
 
@@ -103,7 +103,7 @@ TEST_F(RunCoreTest, DefaultCommandLineReachesTheCore) {
     Script("exit 100\n");
     SetLogVerbosity(8);
     BeginCapture();
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
     const std::string out = EndCapture();
     EXPECT_NE(out.find("- Calling 'QrvCore_78.exe -dir work/ -suffix 03 -lifeline " + Pid() +
                        "\n'\n\n"),
@@ -118,26 +118,26 @@ TEST_F(RunCoreTest, DefaultCommandLineReachesTheCore) {
 
 TEST_F(RunCoreTest, ExitCodesAsTheClientReadsThem) {
     Script("run 1\nexit 0\nrun 2\ncrash\nrun 3\nexit 117\nrun 4\nlog no code\n");
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreStartFailed);
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), 128u + 11u);
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreFileError);
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreStartFailed);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreStartFailed);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), 128u + 11u);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreFileError);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreStartFailed);
 }
 
 TEST_F(RunCoreTest, ACoreThatCannotStartIsNinetyNineAfterOnePoll) {
     qrvtest::ClearSleeps();
-    EXPECT_EQ(RunCore("QrvCore_79.exe", "work/", "03", 0), kCoreStartFailed);
+    EXPECT_EQ(RunCore(state_, "QrvCore_79.exe", "work/", "03", 0), kCoreStartFailed);
     EXPECT_EQ(SleepsOf(2000), 1u);
     // Not a program at all.
     qrvtest::WriteFileText("QrvCore_7a.exe", "not a program");
-    EXPECT_EQ(RunCore("QrvCore_7a.exe", "work/", "03", 0), kCoreStartFailed);
+    EXPECT_EQ(RunCore(state_, "QrvCore_7a.exe", "work/", "03", 0), kCoreStartFailed);
 }
 
 TEST_F(RunCoreTest, CleanupRunIsQuietAndLeavesTheRecordAlone) {
     Script("cleanup\nremove_files\nexit 101\n");
-    gCoreRecord.process_id.store(777);
+    const uint64_t before = gCoreRecord.process_id.load();
     BeginCapture();
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 1), kCoreSpecialExit);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 1), kCoreSpecialExit);
     const std::string out = EndCapture();
     EXPECT_EQ(out.find("Working on Unit"), std::string::npos) << out;
     EXPECT_EQ(out.find("+ Working"), std::string::npos);
@@ -146,7 +146,7 @@ TEST_F(RunCoreTest, CleanupRunIsQuietAndLeavesTheRecordAlone) {
     EXPECT_NE(Journal().find("args=-dir work/ -suffix 03 -cleanup -lifeline " + Pid()),
               std::string::npos)
         << Journal();
-    EXPECT_EQ(gCoreRecord.process_id.load(), 777u);
+    EXPECT_EQ(gCoreRecord.process_id.load(), before);
 }
 
 TEST_F(RunCoreTest, CoreLogIsCopiedAndProgressLinesRefreshUnitInfo) {
@@ -163,7 +163,7 @@ TEST_F(RunCoreTest, CoreLogIsCopiedAndProgressLinesRefreshUnitInfo) {
            "log Last words\n"
            "exit 100\n");
     BeginCapture();
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
     const std::string out = EndCapture();
     EXPECT_EQ(out.find("stale line"), std::string::npos);
     for (const char* line : {"] Starting unit\n", "] Finished 20%\n", "] The run Finished part two\n",
@@ -179,14 +179,14 @@ TEST_F(RunCoreTest, CoreLogIsCopiedAndProgressLinesRefreshUnitInfo) {
 
 TEST_F(RunCoreTest, WritingLocalFilesAlsoRunsTheCheck) {
     Script("progress 40 100\nlog Writing local files\nsleep_ms 400\nexit 100\n");
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreFinished);
     EXPECT_NE(ReadFileText("unitinfo.txt").find("Progress: 40%"), std::string::npos);
 }
 
 TEST_F(RunCoreTest, LinesOfACoreThatEndsAtOnceAreNotLost) {
     Script("log Quick line one\nlog Quick line two\nexit 112\n");
     BeginCapture();
-    EXPECT_EQ(RunCore("QrvCore_78.exe", "work/", "03", 0), kCoreUnitInvalid);
+    EXPECT_EQ(RunCore(state_, "QrvCore_78.exe", "work/", "03", 0), kCoreUnitInvalid);
     const std::string out = EndCapture();
     EXPECT_EQ(CountOf(out, "Quick line one\n"), 1u) << out;
     EXPECT_EQ(CountOf(out, "Quick line two\n"), 1u) << out;
@@ -194,9 +194,9 @@ TEST_F(RunCoreTest, LinesOfACoreThatEndsAtOnceAreNotLost) {
 
 // Runs a core that logs until it is stopped, stops it with StopCore once it
 // runs, and returns its exit code.
-uint32_t RunAndStop(bool* stopped) {
+uint32_t RunAndStop(const ClientState& state, bool* stopped) {
     std::atomic<uint32_t> code{0};
-    std::thread run([&] { code = RunCore("QrvCore_78.exe", "work/", "03", 0); });
+    std::thread run([&] { code = RunCore(state, "QrvCore_78.exe", "work/", "03", 0); });
     *stopped = false;
     for (int i = 0; i < 1000 && !*stopped; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -213,7 +213,7 @@ TEST_F(RunCoreTest, StopCoreOfTheShutdownStopsTheCoreAndItsOutput) {
     Script("log started\nsleep_ms 20000\nexit 100\n");
     BeginCapture();
     bool stopped = false;
-    EXPECT_EQ(RunAndStop(&stopped), kCoreInterrupted);
+    EXPECT_EQ(RunAndStop(state_, &stopped), kCoreInterrupted);
     const std::string out = EndCapture();
     EXPECT_TRUE(stopped);
     EXPECT_NE(Journal().find("signal 2\n"), std::string::npos) << Journal();
@@ -229,7 +229,7 @@ TEST_F(RunCoreTest, StopCoreOfTheDeadlineCheckKeepsCopying) {
     gDeadlineInterruptMark.store(1);
     BeginCapture();
     bool stopped = false;
-    EXPECT_EQ(RunAndStop(&stopped), kCoreInterrupted);
+    EXPECT_EQ(RunAndStop(state_, &stopped), kCoreInterrupted);
     const std::string out = EndCapture();
     EXPECT_TRUE(stopped);
     EXPECT_NE(out.find("] Checkpoint written, stopping on signal 2\n"), std::string::npos) << out;

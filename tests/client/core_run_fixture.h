@@ -92,13 +92,7 @@ protected:
         v3SetSleepHook(ShortSleep);
         SetLogVerbosity(kLogDefaultVerbosity);
 
-        ClientState& s = gClientState;
-        s.run_mode = MODE_NORMAL;
-        s.mode_argument = 0;
-        s.send_index = 0;
-        s.pause = 0;
-        s.forceasm = 0;
-        s.service.store(0);
+        ClientState& s = state_;
         s.edition_code = 2;
         s.core_priority = 0;
         s.cpu_usage = 100;
@@ -118,7 +112,6 @@ protected:
         v3SetSleepHook(nullptr);
         v3SetTimeNowHook(nullptr);
         unsetenv("QRV_TEST_CORE_SCRIPT");
-        gClientState.work_queue.reset();
         SetLogVerbosity(kLogDefaultVerbosity);
         TempDirTest::TearDown();
     }
@@ -154,7 +147,8 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
-    WorkQueue* queue_ = nullptr;  // the Client state's
+    ClientState state_;           // what the client builds at start-up
+    WorkQueue* queue_ = nullptr;  // state_'s
     std::string script_;
 
 private:

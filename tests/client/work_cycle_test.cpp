@@ -99,8 +99,8 @@ uint64_t FakeReadLine(char* buf, uint64_t, uint32_t) {
 }
 void FakeSelfInterrupt() { ++g_fakes.self_interrupts; }
 
-WorkCycleOps TestOps() {
-    WorkCycleOps ops = DefaultWorkCycleOps(gClientState);
+WorkCycleOps TestOps(ClientState& state) {
+    WorkCycleOps ops = DefaultWorkCycleOps(state);
     ops.get_work = FakeGetWork;
     ops.download_core = FakeDownload;
     ops.send_finished = FakeSend;
@@ -127,7 +127,7 @@ protected:
     // here on.
     WorkCycle& Started() {
         BeginCapture();
-        cycle_ = std::make_unique<WorkCycle>(&gClientState, TestOps());
+        cycle_ = std::make_unique<WorkCycle>(&state_, TestOps(state_));
         EXPECT_TRUE(cycle_->Start());
         return *cycle_;
     }
@@ -167,15 +167,15 @@ TEST_F(WorkCycleTest, NoReadyUnitIsFetchedAndAFullQueueEndsTheThread) {
 
     g_fakes.queue_full = true;
     queue_->entries[cycle.queue_index()].status = kSlotDone;
-    WorkCycle second(&gClientState, TestOps());
+    WorkCycle second(&state_, TestOps(state_));
     EXPECT_FALSE(second.Start());
     EXPECT_NE(EndCapture().find("Fatal: Work queue full\n"), std::string::npos);
 }
 
 TEST_F(WorkCycleTest, OneShotModesEndWithTheSelfInterrupt) {
-    gClientState.run_mode = MODE_QUEUEINFO;
+    state_.run_mode = MODE_QUEUEINFO;
     BeginCapture();
-    WorkCycle info(&gClientState, TestOps());
+    WorkCycle info(&state_, TestOps(state_));
     EXPECT_FALSE(info.Start());
     std::string out = EndCapture();
     EXPECT_NE(out.find("Queue Status:\n"), std::string::npos);
@@ -183,13 +183,13 @@ TEST_F(WorkCycleTest, OneShotModesEndWithTheSelfInterrupt) {
     EXPECT_EQ(g_fakes.self_interrupts, 1);
     EXPECT_EQ(g_fakes.deadline_passes, 0);
 
-    gClientState.run_mode = MODE_SEND;
-    gClientState.mode_argument = 0;
-    gClientState.send_index = 7;
+    state_.run_mode = MODE_SEND;
+    state_.mode_argument = 0;
+    state_.send_index = 7;
     BeginCapture();
-    EXPECT_FALSE(WorkCycle(&gClientState, TestOps()).Start());
-    gClientState.mode_argument = 1;
-    EXPECT_FALSE(WorkCycle(&gClientState, TestOps()).Start());
+    EXPECT_FALSE(WorkCycle(&state_, TestOps(state_)).Start());
+    state_.mode_argument = 1;
+    EXPECT_FALSE(WorkCycle(&state_, TestOps(state_)).Start());
     out = EndCapture();
     EXPECT_EQ(g_fakes.sent, std::vector<uint32_t>{7});
     EXPECT_EQ(g_fakes.send_all_calls, 1);
@@ -200,10 +200,10 @@ TEST_F(WorkCycleTest, OneShotModesEndWithTheSelfInterrupt) {
 }
 
 TEST_F(WorkCycleTest, DeleteModeRunsTheCoreInCleanupMode) {
-    gClientState.run_mode = MODE_DELETE;
-    gClientState.mode_argument = 3;
+    state_.run_mode = MODE_DELETE;
+    state_.mode_argument = 3;
     BeginCapture();
-    EXPECT_FALSE(WorkCycle(&gClientState, TestOps()).Start());
+    EXPECT_FALSE(WorkCycle(&state_, TestOps(state_)).Start());
     std::string out = EndCapture();
     EXPECT_NE(out.find("Deleting work unit #3 from work queue...\n"), std::string::npos);
     EXPECT_EQ(out.find("- Failed"), std::string::npos) << out;
@@ -216,10 +216,10 @@ TEST_F(WorkCycleTest, DeleteModeRunsTheCoreInCleanupMode) {
     // Without its core the unit's files cannot go, but the slot does.
     AddUnit(4);
     unlink("QrvCore_78.exe");
-    gClientState.mode_argument = 4;
+    state_.mode_argument = 4;
     SetLogVerbosity(6);
     BeginCapture();
-    EXPECT_FALSE(WorkCycle(&gClientState, TestOps()).Start());
+    EXPECT_FALSE(WorkCycle(&state_, TestOps(state_)).Start());
     out = EndCapture();
     EXPECT_NE(out.find("- Warning: Could not delete all work unit files (4): Core file absent\n"),
               std::string::npos);
@@ -329,8 +329,8 @@ TEST_F(WorkCycleTest, SettingsChangeRestartsAtOnceWithNoTermCheckOnce) {
 }
 
 TEST_F(WorkCycleTest, SettingsReachTheCoreAndForceAsmOnlyTheFirst) {
-    gClientState.forceasm = 1;
-    gClientState.cpu_usage = 50;
+    state_.forceasm = 1;
+    state_.cpu_usage = 50;
     Script("exit 99\n");
     WorkCycle& cycle = Started();
     ASSERT_TRUE(cycle.RunPass());
@@ -551,7 +551,7 @@ TEST_F(WorkCycleTest, PassedDeadlineInterruptsTheCoreAndDropsTheUnit) {
 }
 
 TEST_F(WorkCycleTest, IgnoredDeadlinesLetTheCoreFinish) {
-    gClientState.deadline = 0;
+    state_.deadline = 0;
     Int128 now{};
     v3TimeNow(&now);
     queue_->entries[3].has_deadline = 1;
@@ -565,14 +565,14 @@ TEST_F(WorkCycleTest, IgnoredDeadlinesLetTheCoreFinish) {
 }
 
 TEST_F(WorkCycleTest, PauseWaitsForEnterOnceOnly) {
-    gClientState.pause = 1;
+    state_.pause = 1;
     Script("exit 100\n");
     WorkCycle& cycle = Started();
     ASSERT_TRUE(cycle.RunPass());
     ASSERT_TRUE(cycle.RunPass());
     const std::string out = EndCapture();
     EXPECT_EQ(g_fakes.read_lines, 1);
-    EXPECT_EQ(gClientState.pause, 0u);
+    EXPECT_EQ(state_.pause, 0u);
     EXPECT_EQ(CountOf(out, "+ Paused after finishing unit\n"), 1u);
     EXPECT_EQ(CountOf(out, "Press Enter to continue, Ctrl-C to exit...\n"), 1u);
 }

@@ -1,0 +1,2 @@
+// Includes below itself: allowed.
+#include "queue/reads_client.h"
