@@ -98,12 +98,15 @@ TEST_F(TestCoreTest, SignalsArriveThroughTheCrossedSemaphores) {
         int code;
         const char* journal;
     };
+    // Each script logs "ready" once it has taken its answers, and only then
+    // is the signal sent: a signal that came before its answer (the core's
+    // semaphores exist from its start) would get the default one.
     const std::vector<Case> cases = {
-        {"SIGTERM", "sleep_ms 20000\nexit 100\n", 102, "signal 2"},
-        {"SIGINT", "sleep_ms 20000\nexit 100\n", 102, "signal 15"},
-        {"SIGTERM", "on_sigint exit 7\nsleep_ms 20000\nexit 100\n", 7, "signal 2"},
-        {"SIGINT", "on_sigint exit 7\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
-        {"SIGTERM", "on_sigint ignore\nsleep_ms 300\nexit 100\n", 100, "signal 2"},
+        {"SIGTERM", "log ready\nsleep_ms 20000\nexit 100\n", 102, "signal 2"},
+        {"SIGINT", "log ready\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
+        {"SIGTERM", "on_sigint exit 7\nlog ready\nsleep_ms 20000\nexit 100\n", 7, "signal 2"},
+        {"SIGINT", "on_sigint exit 7\nlog ready\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
+        {"SIGTERM", "on_sigint ignore\nlog ready\nsleep_ms 300\nexit 100\n", 100, "signal 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.semaphore) + ": " + c.script);
@@ -111,6 +114,7 @@ TEST_F(TestCoreTest, SignalsArriveThroughTheCrossedSemaphores) {
         std::filesystem::remove("work/logfile_03.txt");
         CoreChild core;
         Start(core, c.script);
+        ASSERT_TRUE(WaitForText("work/logfile_03.txt", "ready", 5000));
         ASSERT_TRUE(ReleaseWhenReady(core.pid(), c.semaphore));
         EXPECT_EQ(core.Wait(5000), c.code);
         EXPECT_NE(Slurp(script_ + ".journal").find(c.journal), std::string::npos);
