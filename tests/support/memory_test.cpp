@@ -21,7 +21,9 @@ TEST(MemoryTest, AllocIsZeroFilledAndRoundedTo16) {
     // whole size, never a tiny one where a 32-bit size_t wraps the rounding.
     for (uint64_t size : {0xFFFFFFF1ull, 0xFFFFFFFFull}) {
         void* big = v3Alloc(size, kV3MemOrdinary);
-        if (big != nullptr) EXPECT_GE(malloc_usable_size(big), size);
+        if (big != nullptr) {
+            EXPECT_GE(malloc_usable_size(big), size);
+        }
         v3Free(big);
     }
     EXPECT_EQ(v3Alloc(16, kV3MemSecure), nullptr);
