@@ -156,9 +156,13 @@ TEST_F(TestCoreTest, CrashesNoLogAndBadInput) {
     EXPECT_EQ(RunScript("exit 0\n"), 0);
     EXPECT_EQ(RunScript("log no exit\n"), 0);
 
+    // Progress counts take all 32 bits, also where a long has only 32.
+    EXPECT_EQ(RunScript("progress 4294967295 4294967295\nexit 100\n"), 100);
+    EXPECT_EQ(LeU32(Slurp("work/wuinfo_03.dat"), 88), 4294967295u);
+
     EXPECT_EQ(RunScript("exit 100\n", {"-bogus"}), 115);
     for (const char* bad : {"frobnicate\n", "exit\n", "run 0\nexit 1\n", "progress x\n",
-                            "on_sigint maybe\n"}) {
+                            "progress 4294967296\n", "on_sigint maybe\n"}) {
         EXPECT_EQ(RunScript(bad), 125) << bad;
     }
     EXPECT_NE(Slurp(script_ + ".journal").find("error: line 1:"), std::string::npos);
