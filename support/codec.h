@@ -46,7 +46,7 @@ struct v3Codec {
     uint32_t state;                  // offset 0: 0, or 42..45 as above
     uint32_t argument;               // offset 4: the start argument
     uint32_t direction;              // offset 8: kCodecFirst or kCodecSecond
-    void* private_state;             // offset 16: owned; freed by v3CodecEnd
+    void* private_state;             // offset 16 (12 with 32-bit pointers): owned; freed by v3CodecEnd
     v3CodecStartOp first_start;      // the first triple (encoding)
     v3CodecProcessOp first_process;
     v3CodecEndOp first_end;
@@ -55,8 +55,10 @@ struct v3Codec {
     v3CodecEndOp second_end;
     v3Lock lock;                     // held during every codec operation
 };
+// The record is never stored or sent, so only the order of its fields is
+// fixed; the pointer lands on the first offset its alignment allows.
 static_assert(offsetof(v3Codec, argument) == 4 && offsetof(v3Codec, direction) == 8 &&
-                  offsetof(v3Codec, private_state) == 16,
+                  offsetof(v3Codec, private_state) == (12 + alignof(void*) - 1) / alignof(void*) * alignof(void*),
               "the codec's words precede its private state");
 
 // Starts the codec in `direction` with the six operations, making the byte
