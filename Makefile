@@ -123,3 +123,20 @@ test-tsan: test-deps clang-deps $(BUILD_TSAN)/build.ninja
 	cmake --build $(BUILD_TSAN) -j $(JOBS)
 	scripts/test-tsan.sh $(BUILD_TSAN) $(JOBS)
 # ----------------------------------------------------------------------------
+
+# ---- Other processors under qemu-user ---------------------------------------
+# `make test-cross` cross-builds the client, its cores and its tests for
+# big-endian s390x, arm64 and 32-bit armhf (ARCH picks some of them) and runs
+# the unit tests, the cross-machine file test and the testbed's end-to-end
+# tests under qemu-user; `make test-cross-unit` runs the unit tests only.
+# Everything an architecture needs stays in build-cross-ARCH/.
+ARCH ?= s390x arm64 armhf
+
+.PHONY: test-cross test-cross-unit
+
+test-cross: deps
+	scripts/test-cross.sh --jobs $(JOBS) $(ARCH)
+
+test-cross-unit: deps
+	scripts/test-cross.sh --unit --jobs $(JOBS) $(ARCH)
+# ----------------------------------------------------------------------------

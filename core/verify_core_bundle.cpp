@@ -1,6 +1,7 @@
 #include "core/verify_core_bundle.h"
 
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <new>
 
@@ -87,7 +88,13 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
         if (LogLevelOn(3)) LogPrint("Error reading signature from downloaded core file.\n");
         return -1;
     }
-    std::unique_ptr<uint8_t[]> block(new (std::nothrow) uint8_t[sig_length + kSignatureSlack]());
+    // The block and its slack must fit the address space: on a 32-bit
+    // processor a length near 2^32 would wrap the size of the allocation to
+    // a few bytes, and the read below would run far past them.
+    std::unique_ptr<uint8_t[]> block;
+    if (sig_length <= std::numeric_limits<size_t>::max() - kSignatureSlack) {
+        block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(sig_length + kSignatureSlack)]());
+    }
     if (!block) {
         if (LogLevelOn(3)) LogPrint("Memory problems.\n");
         return -1;

@@ -26,6 +26,7 @@
 #include "queue/queue_operations.h"
 #include "queue/queue_record.h"
 #include "queue/work_queue.h"
+#include "support/byte_order.h"
 #include "support/sleep.h"
 
 namespace {

@@ -18,7 +18,7 @@ bool Fault(ReplaceStep step) {
     return hook != nullptr && hook(step);
 }
 
-int Failure(FsStatus s) {
+FileResult Failure(FsStatus s) {
     switch (s) {
         case FsStatus::kNotFound:
         case FsStatus::kNotDirectory:
@@ -92,7 +92,7 @@ private:
 // The permissions the new content gets: those of the file it replaces, so a
 // core or a private file keeps them; 0700 for a new file, as every file the
 // client creates.
-int TargetPermissions(const char* path, uint32_t* permissions) {
+FileResult TargetPermissions(const char* path, uint32_t* permissions) {
     FsInfo info;
     FsStatus s = PlatformFileInfo(path, &info);
     if (s == FsStatus::kNotFound) {
@@ -105,7 +105,8 @@ int TargetPermissions(const char* path, uint32_t* permissions) {
     return kFileOk;
 }
 
-int WriteReplacement(const char* path, const void* data, uint64_t size, uint32_t permissions) {
+FileResult WriteReplacement(const char* path, const void* data, uint64_t size,
+                            uint32_t permissions) {
     TempFile temp(path);
     if (Fault(ReplaceStep::kCreateTemp)) return kFileErrFailed;
     FsStatus s = temp.Create(permissions);
@@ -122,11 +123,12 @@ int WriteReplacement(const char* path, const void* data, uint64_t size, uint32_t
 
 }  // namespace
 
-int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size, uint32_t permissions) {
+FileResult v3FileReplaceAtomically(const char* path, const void* data, uint64_t size,
+                                   uint32_t permissions) {
     if (path == nullptr || (data == nullptr && size > 0)) return kFileErrMissingArgument;
     if (size >= kFileSizeLimit) return kFileErrTooLarge;
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     if (prepared[0] == '\0') return kFileErrNotFound;
     // A file another holder keeps locked against writers is not ours to
@@ -147,10 +149,10 @@ int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size, u
     return kFileOk;
 }
 
-int v3FileMoveAside(const char* path, const char* suffix) {
+FileResult v3FileMoveAside(const char* path, const char* suffix) {
     if (path == nullptr || suffix == nullptr) return kFileErrMissingArgument;
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     size_t len = strlen(prepared);
     size_t suffix_len = strlen(suffix);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "support/file.h"
+
 // Writes data into a temporary file next to path, pushes it to the disk,
 // renames it over path and pushes the directory entry to the disk. 0, or a
 // negative code of the file family: -1 system failure (also while another
@@ -22,15 +24,15 @@ inline constexpr uint32_t kReplaceKeepsPermissions = ~0u;
 // Files that hold a secret (a proxy password, the user ID) are for their
 // owner alone.
 inline constexpr uint32_t kSecretFilePermissions = 0600;
-int v3FileReplaceAtomically(const char* path, const void* data, uint64_t size,
-                            uint32_t permissions = kReplaceKeepsPermissions);
+FileResult v3FileReplaceAtomically(const char* path, const void* data, uint64_t size,
+                                   uint32_t permissions = kReplaceKeepsPermissions);
 
 // Renames a damaged file aside as path + suffix ("queue.dat" ->
 // "queue.dat.bad"), replacing an older file of that name, so that a fresh
 // file can take its place while the damaged one stays for inspection.
 // 0, -2 when path does not exist, -12 when either name is too long, -18
 // argument missing, -1 other failure.
-int v3FileMoveAside(const char* path, const char* suffix);
+FileResult v3FileMoveAside(const char* path, const char* suffix);
 
 // Steps of a replacement, for the test hook.
 enum class ReplaceStep { kCreateTemp, kWrite, kSync, kRename, kSyncDirectory };

@@ -56,16 +56,16 @@ void EncodeBlock(const uint8_t* in, char* out) {
     for (uint32_t g = 0; g < kBlockIn / 3; ++g) EncodeGroup(in + 3 * g, 3, out + 4 * g);
 }
 
-int Append(v3Buffer* q, const void* data, uint64_t n) {
-    return v3BufferAppend(q, data, n) == 0 ? 0 : -3;
+CodecResult Append(v3Buffer* q, const void* data, uint64_t n) {
+    return v3BufferAppend(q, data, n) == 0 ? kCodecOk : kCodecErrMemory;
 }
 
 template <typename State>
-int StartState(v3Codec* codec) {
+CodecResult StartState(v3Codec* codec) {
     auto* state = static_cast<State*>(std::calloc(1, sizeof(State)));
-    if (state == nullptr) return -2;
+    if (state == nullptr) return kCodecErrState;
     codec->private_state = state;
-    return 0;
+    return kCodecOk;
 }
 
 // Output of the decoder for a group whose 6-bit values sit in the low
@@ -75,31 +75,31 @@ void EmitBytes(uint32_t bits, uint32_t count, uint8_t* out) {
 }
 
 // One-shot run of a codec over the Base64 table in `direction`.
-int RunOnce(uint32_t direction, const void* data, uint64_t n, std::string* out) {
-    if (out == nullptr || (data == nullptr && n != 0)) return -1;
+CodecResult RunOnce(uint32_t direction, const void* data, uint64_t n, std::string* out) {
+    if (out == nullptr || (data == nullptr && n != 0)) return kCodecErrArgument;
     v3Buffer q{};
     v3Codec codec{};
-    int rc = v3CodecStart(&q, &codec, v3Base64EncoderStart, v3Base64EncoderProcess,
-                          v3Base64EncoderEnd, v3Base64DecoderStart, v3Base64DecoderProcess,
-                          v3Base64DecoderEnd, direction, 0, 0);
-    if (rc != 0) return rc;
+    CodecResult rc = v3CodecStart(&q, &codec, v3Base64EncoderStart, v3Base64EncoderProcess,
+                                  v3Base64EncoderEnd, v3Base64DecoderStart,
+                                  v3Base64DecoderProcess, v3Base64DecoderEnd, direction, 0, 0);
+    if (rc != kCodecOk) return rc;
     rc = v3CodecProcess(&q, &codec, data, n);
-    const int end_rc = v3CodecEnd(&q, &codec);
-    if (rc == 0) rc = end_rc;
+    const CodecResult end_rc = v3CodecEnd(&q, &codec);
+    if (rc == kCodecOk) rc = end_rc;
     // A failed end leaves the codec failed; the next end cleans it up.
-    if (end_rc != 0) (void)v3CodecEnd(&q, &codec);
-    if (rc == 0 && v3BufferTakeAll(&q, out) != 0) rc = -3;
+    if (end_rc != kCodecOk) (void)v3CodecEnd(&q, &codec);
+    if (rc == kCodecOk && v3BufferTakeAll(&q, out) != 0) rc = kCodecErrMemory;
     v3BufferFree(&q);
     return rc;
 }
 
 }  // namespace
 
-int v3Base64EncoderStart(v3Codec* codec, uint32_t, uint64_t) {
+CodecResult v3Base64EncoderStart(v3Codec* codec, uint32_t, uint64_t) {
     return StartState<EncoderState>(codec);
 }
 
-int v3Base64EncoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
+CodecResult v3Base64EncoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
     auto* state = static_cast<EncoderState*>(codec->private_state);
     const uint8_t* in = static_cast<const uint8_t*>(data);
     char batch[kBatchBlocks * kBlockOut];
@@ -115,14 +115,14 @@ int v3Base64EncoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64
         EncodeBlock(state->pending, batch + blocks * kBlockOut);
         state->count = 0;
         if (++blocks == kBatchBlocks) {
-            if (Append(q, batch, sizeof batch) != 0) return -3;
+            if (Append(q, batch, sizeof batch) != kCodecOk) return kCodecErrMemory;
             blocks = 0;
         }
     }
     return Append(q, batch, blocks * kBlockOut);
 }
 
-int v3Base64EncoderEnd(v3Buffer* q, v3Codec* codec) {
+CodecResult v3Base64EncoderEnd(v3Buffer* q, v3Codec* codec) {
     auto* state = static_cast<EncoderState*>(codec->private_state);
     char out[kBlockOut];
     size_t used = 0;
@@ -131,16 +131,16 @@ int v3Base64EncoderEnd(v3Buffer* q, v3Codec* codec) {
         EncodeGroup(state->pending + at, left < 3 ? left : 3, out + used);
         used += 4;
     }
-    if (Append(q, out, used) != 0) return -3;
+    if (Append(q, out, used) != kCodecOk) return kCodecErrMemory;
     state->count = 0;
-    return 0;
+    return kCodecOk;
 }
 
-int v3Base64DecoderStart(v3Codec* codec, uint32_t, uint64_t) {
+CodecResult v3Base64DecoderStart(v3Codec* codec, uint32_t, uint64_t) {
     return StartState<DecoderState>(codec);
 }
 
-int v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
+CodecResult v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
     auto* state = static_cast<DecoderState*>(codec->private_state);
     const uint8_t* in = static_cast<const uint8_t*>(data);
     uint8_t batch[kDecodeBatch];
@@ -156,7 +156,7 @@ int v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64
         used += count;
         *state = DecoderState{};
         if (used > kDecodeBatch - 3) {
-            if (Append(q, batch, used) != 0) return -3;
+            if (Append(q, batch, used) != kCodecOk) return kCodecErrMemory;
             used = 0;
         }
     }
@@ -165,24 +165,24 @@ int v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64
 
 // A final group without its padding ("QQ" for one byte, "QUI" for two) is
 // decoded as if padded; a lone character holds too few bits for a byte.
-int v3Base64DecoderEnd(v3Buffer* q, v3Codec* codec) {
+CodecResult v3Base64DecoderEnd(v3Buffer* q, v3Codec* codec) {
     auto* state = static_cast<DecoderState*>(codec->private_state);
-    if (state->chars == 0) return 0;
+    if (state->chars == 0) return kCodecOk;
     const uint32_t data_chars = state->chars - state->pads;
-    if (data_chars == 1) return -4;
+    if (data_chars == 1) return kCodecErrStream;
     const uint32_t bits = state->bits << (6 * (4 - state->chars));
     uint8_t out[3];
     const uint32_t count = data_chars >= 2 ? data_chars - 1 : 0;
     EmitBytes(bits & 0xFFFFFF, count, out);
-    if (Append(q, out, count) != 0) return -3;
+    if (Append(q, out, count) != kCodecOk) return kCodecErrMemory;
     *state = DecoderState{};
-    return 0;
+    return kCodecOk;
 }
 
-int v3Base64Encode(const void* data, uint64_t n, std::string* out) {
+CodecResult v3Base64Encode(const void* data, uint64_t n, std::string* out) {
     return RunOnce(kCodecFirst, data, n, out);
 }
 
-int v3Base64Decode(const char* text, uint64_t n, std::string* out) {
+CodecResult v3Base64Decode(const char* text, uint64_t n, std::string* out) {
     return RunOnce(kCodecSecond, text, n, out);
 }

@@ -16,20 +16,20 @@
 // Encoder (first triple): keeps up to 56 pending bytes and emits 76
 // characters for each 57 bytes; the end operation encodes the pending tail
 // with "=" padding. Argument and extra are unused.
-int v3Base64EncoderStart(v3Codec* codec, uint32_t argument, uint64_t extra);
-int v3Base64EncoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n);
-int v3Base64EncoderEnd(v3Buffer* q, v3Codec* codec);
+CodecResult v3Base64EncoderStart(v3Codec* codec, uint32_t argument, uint64_t extra);
+CodecResult v3Base64EncoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n);
+CodecResult v3Base64EncoderEnd(v3Buffer* q, v3Codec* codec);
 
 // Decoder (second triple): characters outside the alphabet (line breaks,
 // blanks, bytes of 128 or more) are skipped; each four accepted characters
 // give three bytes, less one per "=" among them. A final group of two or three
 // characters without padding is decoded as if padded.
-int v3Base64DecoderStart(v3Codec* codec, uint32_t argument, uint64_t extra);
-int v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n);
-int v3Base64DecoderEnd(v3Buffer* q, v3Codec* codec);
+CodecResult v3Base64DecoderStart(v3Codec* codec, uint32_t argument, uint64_t extra);
+CodecResult v3Base64DecoderProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n);
+CodecResult v3Base64DecoderEnd(v3Buffer* q, v3Codec* codec);
 
 // One-shot encoding and decoding. out is replaced on success and left alone
 // on failure. 0; -1 a missing argument (data may be null when n is 0);
 // otherwise the codec's code.
-int v3Base64Encode(const void* data, uint64_t n, std::string* out);
-int v3Base64Decode(const char* text, uint64_t n, std::string* out);
+CodecResult v3Base64Encode(const void* data, uint64_t n, std::string* out);
+CodecResult v3Base64Decode(const char* text, uint64_t n, std::string* out);

@@ -30,41 +30,41 @@ v3CodecEndOp EndOp(const v3Codec* codec) {
 }
 
 // After the end operation has released what the private state refers to.
-int FinishEnd(v3Codec* codec) {
+CodecResult FinishEnd(v3Codec* codec) {
     codec->state = kCodecEnded;
     std::free(codec->private_state);
     codec->private_state = nullptr;
     UnlockAndDestroy(codec);
-    return 0;
+    return kCodecOk;
 }
 
 }  // namespace
 
-int v3CodecStart(v3Buffer* q, v3Codec* codec,
-                 v3CodecStartOp first_start, v3CodecProcessOp first_process,
-                 v3CodecEndOp first_end,
-                 v3CodecStartOp second_start, v3CodecProcessOp second_process,
-                 v3CodecEndOp second_end,
-                 uint32_t direction, uint32_t argument, uint64_t extra) {
-    if (q == nullptr || codec == nullptr) return -1;
+CodecResult v3CodecStart(v3Buffer* q, v3Codec* codec,
+                         v3CodecStartOp first_start, v3CodecProcessOp first_process,
+                         v3CodecEndOp first_end,
+                         v3CodecStartOp second_start, v3CodecProcessOp second_process,
+                         v3CodecEndOp second_end,
+                         uint32_t direction, uint32_t argument, uint64_t extra) {
+    if (q == nullptr || codec == nullptr) return kCodecErrArgument;
     if (first_start == nullptr || first_process == nullptr || first_end == nullptr ||
         second_start == nullptr || second_process == nullptr || second_end == nullptr) {
-        return -1;
+        return kCodecErrArgument;
     }
-    if (direction != kCodecFirst && direction != kCodecSecond) return -1;
+    if (direction != kCodecFirst && direction != kCodecSecond) return kCodecErrArgument;
 
     Lock(codec);
     if (codec->private_state != nullptr) {
         v3LockRelease(&codec->lock);
-        return -2;
+        return kCodecErrState;
     }
     if (v3BufferInit(q, kCodecQueueCapacity, kBufferKind, kCodecQueueStep) != 0) {
         UnlockAndDestroy(codec);
-        return -3;
+        return kCodecErrMemory;
     }
     const v3CodecStartOp start = direction == kCodecFirst ? first_start : second_start;
-    const int rc = start(codec, argument, extra);
-    if (rc != 0) {
+    const CodecResult rc = start(codec, argument, extra);
+    if (rc != kCodecOk) {
         // A start operation that failed must not leave a half-made state
         // behind; drop one anyway rather than leak it.
         std::free(codec->private_state);
@@ -83,25 +83,25 @@ int v3CodecStart(v3Buffer* q, v3Codec* codec,
     codec->second_process = second_process;
     codec->second_end = second_end;
     v3LockRelease(&codec->lock);
-    return 0;
+    return kCodecOk;
 }
 
-int v3CodecProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
-    if (q == nullptr || codec == nullptr || (data == nullptr && n != 0)) return -1;
+CodecResult v3CodecProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
+    if (q == nullptr || codec == nullptr || (data == nullptr && n != 0)) return kCodecErrArgument;
     Lock(codec);
     if ((codec->state != kCodecStarted && codec->state != kCodecProcessed) ||
         codec->private_state == nullptr) {
         UnlockIdle(codec);
-        return -2;
+        return kCodecErrState;
     }
-    const int rc = ProcessOp(codec)(q, codec, data, n);
-    codec->state = rc == 0 ? kCodecProcessed : kCodecFailed;
+    const CodecResult rc = ProcessOp(codec)(q, codec, data, n);
+    codec->state = rc == kCodecOk ? kCodecProcessed : kCodecFailed;
     v3LockRelease(&codec->lock);
     return rc;
 }
 
-int v3CodecEnd(v3Buffer* q, v3Codec* codec) {
-    if (codec == nullptr) return -2;
+CodecResult v3CodecEnd(v3Buffer* q, v3Codec* codec) {
+    if (codec == nullptr) return kCodecErrState;
     Lock(codec);
     // A failed codec is cleaned up, whatever its end operation says. Only a
     // codec that still holds its private state has operations to run: a
@@ -114,10 +114,10 @@ int v3CodecEnd(v3Buffer* q, v3Codec* codec) {
         codec->private_state == nullptr) {
         codec->state = kCodecFailed;
         UnlockIdle(codec);
-        return -2;
+        return kCodecErrState;
     }
-    const int rc = EndOp(codec)(q, codec);
-    if (rc != 0) {
+    const CodecResult rc = EndOp(codec)(q, codec);
+    if (rc != kCodecOk) {
         codec->state = kCodecFailed;
         v3LockRelease(&codec->lock);
         return rc;

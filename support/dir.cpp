@@ -6,7 +6,7 @@
 
 namespace {
 
-int ListFailure(FsStatus s) {
+DirResult ListFailure(FsStatus s) {
     if (s == FsStatus::kNotFound || s == FsStatus::kNotDirectory) return kDirErrNotFound;
     return kDirErrFailed;
 }
@@ -23,7 +23,7 @@ size_t ParentLength(const char* path, size_t len) {
     return end;
 }
 
-int MakePrefix(const char* full, size_t len, bool may_exist) {
+DirResult MakePrefix(const char* full, size_t len, bool may_exist) {
     char part[kFilePathMax + 1];
     memcpy(part, full, len);
     part[len] = '\0';
@@ -34,12 +34,12 @@ int MakePrefix(const char* full, size_t len, bool may_exist) {
 
 // Creates full and every missing parent: up one level while the parent is
 // missing, then down again, one level at a time.
-int CreateAll(const char* full) {
+DirResult CreateAll(const char* full) {
     size_t pending[kFilePathMax + 1];
     size_t depth = 0;
     size_t len = strlen(full);
     for (;;) {
-        int rc = MakePrefix(full, len, false);
+        DirResult rc = MakePrefix(full, len, false);
         if (rc == kDirOk) break;
         if (rc != kDirErrNotFound) return kDirErrCreate;
         size_t parent = ParentLength(full, len);
@@ -58,7 +58,7 @@ int CreateAll(const char* full) {
 
 }  // namespace
 
-int v3DirOpen(v3Dir* dir, const char* path, uint32_t mode) {
+DirResult v3DirOpen(v3Dir* dir, const char* path, uint32_t mode) {
     if (dir == nullptr) return kDirErrNotFound;
     if (dir->open) return kDirErrAlreadyOpen;
     if (mode != kDirModeTest && mode != kDirModeList && mode != kDirModeCreate) return kDirErrBadMode;
@@ -86,7 +86,7 @@ int v3DirOpen(v3Dir* dir, const char* path, uint32_t mode) {
     return kDirOk;
 }
 
-int v3DirClose(v3Dir* dir) {
+DirResult v3DirClose(v3Dir* dir) {
     if (dir == nullptr) return kDirErrNotFound;
     if (!dir->open) return kDirErrNotOpen;
     PlatformDirectoryClose(dir->listing);

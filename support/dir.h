@@ -12,16 +12,22 @@ inline constexpr uint32_t kDirModeTest = 1;
 inline constexpr uint32_t kDirModeList = 2;
 inline constexpr uint32_t kDirModeCreate = 4;
 
-// Status codes of the directory family.
-inline constexpr int kDirOk = 0;
-inline constexpr int kDirErrFailed = -1;       // access denied or another system failure
-inline constexpr int kDirErrNotFound = -2;     // no record; missing or not a directory
-inline constexpr int kDirErrCreate = -5;       // cannot create (exists already, denied, ...)
-inline constexpr int kDirErrBadMode = -7;
-inline constexpr int kDirErrAlreadyOpen = -8;
-inline constexpr int kDirErrPathTooLong = -9;
-inline constexpr int kDirErrNotOpen = -10;
-inline constexpr int kDirErrMissingArgument = -18;
+// Status codes of the directory family, typed as the file family's are.
+enum DirResult : int {
+    kDirOk = 0,
+    kDirErrFailed = -1,    // access denied or another system failure
+    kDirErrNotFound = -2,  // no record; missing or not a directory
+    kDirErrCreate = -5,    // cannot create (exists already, denied, ...)
+    kDirErrBadMode = -7,
+    kDirErrAlreadyOpen = -8,
+    kDirErrPathTooLong = -9,
+    kDirErrNotOpen = -10,
+    kDirErrMissingArgument = -18,
+};
+
+// A short English description of a directory code, "unknown directory
+// result" for any other value.
+const char* DirResultName(int code);
 
 // Longest path of modes 1 and 2; a listing once appended two characters to
 // the path, and the limit stays so the same paths work everywhere.
@@ -39,6 +45,6 @@ struct v3Dir {
 // and the listing stays open in dir until v3DirClose. Mode 4: creates the
 // directory and every missing parent (0), -5 when it exists already or
 // cannot be created. One trailing "/" is ignored in mode 4.
-int v3DirOpen(v3Dir* dir, const char* path, uint32_t mode);
+DirResult v3DirOpen(v3Dir* dir, const char* path, uint32_t mode);
 // Releases a listing kept by mode 2; the record can be opened again.
-int v3DirClose(v3Dir* dir);
+DirResult v3DirClose(v3Dir* dir);

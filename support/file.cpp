@@ -16,7 +16,7 @@ constexpr int64_t kUnixToTimeValue = 946684800;
 constexpr uint64_t kWipePiece = 4096;
 const unsigned char kZeros[kWipePiece] = {};
 
-int OpenFailure(FsStatus s) {
+FileResult OpenFailure(FsStatus s) {
     switch (s) {
         case FsStatus::kNotFound:
         case FsStatus::kNotDirectory:
@@ -40,13 +40,13 @@ bool ValidMode(uint32_t mode) {
 
 bool Writes(uint32_t mode) { return (mode & (kFileModeWrite | kFileModeAppend)) != 0; }
 
-int CheckOpen(const v3File* file) {
+FileResult CheckOpen(const v3File* file) {
     if (file == nullptr) return kFileErrNotFound;
     if (!file->open) return kFileErrNotOpen;
     return kFileOk;
 }
 
-int TestExists(const char* path) {
+FileResult TestExists(const char* path) {
     FsInfo info;
     FsStatus s = PlatformFileInfo(path, &info);
     if (s == FsStatus::kOk) return kFileOk;
@@ -67,13 +67,13 @@ uint32_t PlatformFlags(uint32_t mode) {
 
 // extra_flags adds platform flags (the lock to hold, refusing links); *why
 // keeps the system's reason when the open itself failed.
-int OpenWith(v3File* file, const char* path, uint32_t mode, uint32_t extra_flags,
-             FsStatus* why = nullptr) {
+FileResult OpenWith(v3File* file, const char* path, uint32_t mode, uint32_t extra_flags,
+                    FsStatus* why = nullptr) {
     if (file == nullptr) return kFileErrNotFound;
     if (file->open) return kFileErrNotOpen;
     if (!ValidMode(mode)) return kFileErrBadMode;
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     if (mode & kFileModeTest) return TestExists(prepared);
 
@@ -117,9 +117,11 @@ int OpenWith(v3File* file, const char* path, uint32_t mode, uint32_t extra_flags
 
 }  // namespace
 
-int v3FileOpen(v3File* file, const char* path, uint32_t mode) { return OpenWith(file, path, mode, 0); }
+FileResult v3FileOpen(v3File* file, const char* path, uint32_t mode) {
+    return OpenWith(file, path, mode, 0);
+}
 
-int v3FileOpenLocked(v3File* file, const char* path, uint32_t mode) {
+FileResult v3FileOpenLocked(v3File* file, const char* path, uint32_t mode) {
     if (ValidMode(mode) && ((mode & kFileModeTest) || !Writes(mode))) return kFileErrBadMode;
     // A new temporary file is nobody else's to lock against; none is taken.
     if (mode & kFileModeTemp) return kFileErrBadMode;
@@ -128,7 +130,7 @@ int v3FileOpenLocked(v3File* file, const char* path, uint32_t mode) {
 
 int v3FileIsLocked(const char* path) {
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     bool locked = false;
     FsStatus s = PlatformFileLockedByOther(prepared, &locked);
@@ -137,9 +139,9 @@ int v3FileIsLocked(const char* path) {
     return kFileErrFailed;
 }
 
-int v3FileRead(void* buf, uint64_t* got, v3File* file, uint64_t n) {
+FileResult v3FileRead(void* buf, uint64_t* got, v3File* file, uint64_t n) {
     if (got != nullptr) *got = 0;
-    int rc = CheckOpen(file);
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     if (buf == nullptr && n > 0) return kFileErrMissingArgument;
     if (n >= kFileSizeLimit) return kFileErrTooLarge;
@@ -150,9 +152,9 @@ int v3FileRead(void* buf, uint64_t* got, v3File* file, uint64_t n) {
     return s == FsStatus::kOk ? kFileOk : kFileErrFailed;
 }
 
-int v3FileWrite(v3File* file, uint64_t* put, const void* buf, uint64_t n) {
+FileResult v3FileWrite(v3File* file, uint64_t* put, const void* buf, uint64_t n) {
     if (put != nullptr) *put = 0;
-    int rc = CheckOpen(file);
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     if (buf == nullptr && n > 0) return kFileErrMissingArgument;
     if (n >= kFileSizeLimit) return kFileErrTooLarge;
@@ -175,8 +177,8 @@ int v3FileWrite(v3File* file, uint64_t* put, const void* buf, uint64_t n) {
     return kFileOk;
 }
 
-int v3FileSeek(v3File* file, uint64_t offset) {
-    int rc = CheckOpen(file);
+FileResult v3FileSeek(v3File* file, uint64_t offset) {
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     if (file->mode & kFileModeAppend) return kFileErrFailed;
     if (offset >= kFileSizeLimit) return kFileErrTooLarge;
@@ -184,8 +186,8 @@ int v3FileSeek(v3File* file, uint64_t offset) {
     return kFileOk;
 }
 
-int v3FileWipe(v3File* file, uint64_t offset) {
-    int rc = CheckOpen(file);
+FileResult v3FileWipe(v3File* file, uint64_t offset) {
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     if (offset >= kFileSizeLimit) return kFileErrTooLarge;
     uint64_t size = 0;
@@ -207,8 +209,8 @@ int v3FileWipe(v3File* file, uint64_t offset) {
     return kFileOk;
 }
 
-int v3FileSetSize(v3File* file, uint64_t size) {
-    int rc = CheckOpen(file);
+FileResult v3FileSetSize(v3File* file, uint64_t size) {
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     if (size >= kFileSizeLimit) return kFileErrTooLarge;
     rc = v3FileWipe(file, size);
@@ -219,8 +221,8 @@ int v3FileSetSize(v3File* file, uint64_t size) {
     return kFileOk;
 }
 
-int v3FileClose(v3File* file) {
-    int rc = CheckOpen(file);
+FileResult v3FileClose(v3File* file) {
+    FileResult rc = CheckOpen(file);
     if (rc != kFileOk) return rc;
     FsStatus s = PlatformFileClose(file->descriptor);
     file->open = 0;
@@ -228,9 +230,9 @@ int v3FileClose(v3File* file) {
     return s == FsStatus::kOk ? kFileOk : kFileErrNotFound;
 }
 
-int v3FileDelete(const char* path) {
+FileResult v3FileDelete(const char* path) {
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     v3File file{};
     FsStatus why = FsStatus::kOk;
@@ -250,18 +252,18 @@ int v3FileDelete(const char* path) {
     return kFileErrFailed;
 }
 
-int v3FileRemove(const char* path) {
+FileResult v3FileRemove(const char* path) {
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     FsStatus s = PlatformFileRemove(prepared);
     return (s == FsStatus::kOk || s == FsStatus::kNotFound) ? kFileOk : kFileErrFailed;
 }
 
-int v3FileRename(const char* from, const char* to) {
+FileResult v3FileRename(const char* from, const char* to) {
     char prepared_from[kFilePathMax + 1];
     char prepared_to[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared_from, from);
+    FileResult rc = v3FilePreparePath(prepared_from, from);
     if (rc != kFileOk) return rc;
     rc = v3FilePreparePath(prepared_to, to);
     if (rc != kFileOk) return rc;
@@ -270,10 +272,10 @@ int v3FileRename(const char* from, const char* to) {
     return s == FsStatus::kNotFound ? kFileErrNotFound : kFileErrFailed;
 }
 
-int v3FileStatus(v3FileStatusRecord* status, const char* path) {
+FileResult v3FileStatus(v3FileStatusRecord* status, const char* path) {
     if (status == nullptr) return kFileErrNotFound;
     char prepared[kFilePathMax + 1];
-    int rc = v3FilePreparePath(prepared, path);
+    FileResult rc = v3FilePreparePath(prepared, path);
     if (rc != kFileOk) return rc;
     FsInfo info;
     FsStatus s = PlatformFileInfo(prepared, &info);

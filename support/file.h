@@ -23,18 +23,26 @@ inline constexpr uint32_t kFileModeFlush = 64;    // push every write to the dis
 inline constexpr uint32_t kFileModeTemp = 128;
 inline constexpr uint32_t kFileModeAll = 255;
 
-// Status codes of the file family.
-inline constexpr int kFileOk = 0;
-inline constexpr int kFileErrFailed = -1;           // access denied or another system failure
-inline constexpr int kFileErrNotFound = -2;         // no record, no such file, close failed
-inline constexpr int kFileErrReadOnlyFs = -4;
-inline constexpr int kFileErrNotOpen = -10;         // or, for v3FileOpen, already open
-inline constexpr int kFileErrTooLarge = -11;        // size or offset of 2^31 or more
-inline constexpr int kFileErrPathTooLong = -12;
-inline constexpr int kFileErrBadMode = -13;
-inline constexpr int kFileErrPosition = -15;
-inline constexpr int kFileErrSize = -16;
-inline constexpr int kFileErrMissingArgument = -18;
+// Status codes of the file family. An unscoped enum over int: callers
+// compare with the names and keep codes in plain ints, and the values are the
+// ones the family has always had.
+enum FileResult : int {
+    kFileOk = 0,
+    kFileErrFailed = -1,     // access denied or another system failure
+    kFileErrNotFound = -2,   // no record, no such file, close failed
+    kFileErrReadOnlyFs = -4,
+    kFileErrNotOpen = -10,   // or, for v3FileOpen, already open
+    kFileErrTooLarge = -11,  // size or offset of 2^31 or more
+    kFileErrPathTooLong = -12,
+    kFileErrBadMode = -13,
+    kFileErrPosition = -15,
+    kFileErrSize = -16,
+    kFileErrMissingArgument = -18,
+};
+
+// A short English description of a file code, "unknown file result" for any
+// other value.
+const char* FileResultName(int code);
 
 // Longest path, in characters, before "|" removal; a buffer for a prepared
 // path holds kFilePathMax + 1 bytes.
@@ -78,61 +86,62 @@ struct v3FileStatusRecord {
 // taking a path does: every "|" is removed; a path of more than kFilePathMax
 // characters is refused with -12 (nothing is cut). -18 when an argument is
 // null.
-int v3FilePreparePath(char* out, const char* path);
+FileResult v3FilePreparePath(char* out, const char* path);
 
 // Opens path into file, or with mode 1 only tests that it exists (0 exists,
 // -2 does not, -1 cannot tell). Truncation overwrites the old content with
 // zeros before cutting it. Opening for writing or appending fails with -1
 // while another holder has the file's exclusive lock (see v3FileOpenLocked);
 // the open itself takes no lock.
-int v3FileOpen(v3File* file, const char* path, uint32_t mode);
+FileResult v3FileOpen(v3File* file, const char* path, uint32_t mode);
 // As v3FileOpen (mode must include write or append), and holds the file's
 // exclusive lock until v3FileClose: other writers and deleters then fail with
 // -1. Gives -1 at once when another holder has the lock; in that case the
 // file is left exactly as it was, even with the truncate flag. A writer's
 // check of the same file at that very instant briefly counts as a holder, so
 // a caller that must have the lock may try once more before giving up.
-int v3FileOpenLocked(v3File* file, const char* path, uint32_t mode);
+FileResult v3FileOpenLocked(v3File* file, const char* path, uint32_t mode);
 // 1 when another holder (any other open file, in this process or another)
 // has path's exclusive lock, 0 when none has or the file does not exist, -1
-// when that cannot be told, -12/-18 for a bad path.
+// when that cannot be told, -12/-18 for a bad path. A plain int: the answer
+// 1 is no code of the file family.
 int v3FileIsLocked(const char* path);
 
 // Reads up to n bytes at the position into buf; *got (may be null) tells how
 // many, fewer only at the end of the file. The position advances by *got.
-int v3FileRead(void* buf, uint64_t* got, v3File* file, uint64_t n);
+FileResult v3FileRead(void* buf, uint64_t* got, v3File* file, uint64_t n);
 // Writes n bytes at the position (at the end in append mode); *put (may be
 // null) tells how many reached the file. The position advances past them and
 // the size grows when the position passes it.
-int v3FileWrite(v3File* file, uint64_t* put, const void* buf, uint64_t n);
+FileResult v3FileWrite(v3File* file, uint64_t* put, const void* buf, uint64_t n);
 // Sets the position; -1 in append mode, -11 for 2^31 or more.
-int v3FileSeek(v3File* file, uint64_t offset);
+FileResult v3FileSeek(v3File* file, uint64_t offset);
 // Overwrites everything from size to the end with zeros, cuts the file there
 // (or extends it with zeros) and moves the position to size.
-int v3FileSetSize(v3File* file, uint64_t size);
+FileResult v3FileSetSize(v3File* file, uint64_t size);
 // Overwrites everything from offset to the end with zeros, 4096 bytes at a
 // time. The position is left where it was.
-int v3FileWipe(v3File* file, uint64_t offset);
+FileResult v3FileWipe(v3File* file, uint64_t offset);
 // Closes the file; the record can be opened again. -2 when the system's close
 // failed (the record is closed all the same).
-int v3FileClose(v3File* file);
+FileResult v3FileClose(v3File* file);
 // Overwrites the file's content with zeros, then removes it. 0 also when the
 // file does not exist; -1 when it cannot be opened for writing (for example
 // while another holder has its lock) or cannot be removed. A symbolic link is
 // removed without touching the file it points to.
-int v3FileDelete(const char* path);
+FileResult v3FileDelete(const char* path);
 // Removes the name alone, without v3FileDelete's zeros: for a file of the
 // client's own whose content is no secret (a part of a download), where
 // writing zeros over megabytes only costs time. A symbolic link is removed
 // itself. 0 also when the file does not exist; -1 when it cannot be removed.
-int v3FileRemove(const char* path);
+FileResult v3FileRemove(const char* path);
 // Renames from to to, replacing to when it exists; a symbolic link at to is
 // itself replaced, never followed. 0, -2 when from does not exist, -12/-18
 // for a bad path, -1 for another failure.
-int v3FileRename(const char* from, const char* to);
+FileResult v3FileRename(const char* from, const char* to);
 // Fills status for path (links followed). -2 for a null record or a missing
 // path, -1 for another failure.
-int v3FileStatus(v3FileStatusRecord* status, const char* path);
+FileResult v3FileStatus(v3FileStatusRecord* status, const char* path);
 
 // Owns a v3File and closes it when it goes out of scope.
 class ScopedFile {

@@ -2,7 +2,7 @@
 
 #include "support/file.h"
 
-int v3FilePreparePath(char* out, const char* path) {
+FileResult v3FilePreparePath(char* out, const char* path) {
     if (out == nullptr || path == nullptr) return kFileErrMissingArgument;
     // The limit applies before "|" is dropped, so a path is either taken
     // whole or refused; a cut path would name a different file.

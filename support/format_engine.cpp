@@ -88,16 +88,26 @@ void EmitPadded(CountingOut& out, const Spec& spec, const char* sign,
 
 // Produces the digits least significant first into the end of the work
 // area; gives the start of the most significant digit.
-char* Digits(unsigned __int128 v, unsigned base, char* end) {
+// Values are carried as Int128, which needs no 128-bit type of the compiler
+// (32-bit processors have none); the long division runs only while the
+// value still has bits in its high half.
+char* Digits(Int128 v, unsigned base, char* end) {
     char* p = end;
+    const Int128 radix = v3Int128FromU32(base);
+    while (v.high != 0) {
+        Int128 digit;
+        v3Int128UDivMod(v, radix, &v, &digit);
+        *--p = kHexDigits[digit.low];
+    }
+    uint64_t low = v.low;
     do {
-        *--p = kHexDigits[static_cast<unsigned>(v % base)];
-        v /= base;
-    } while (v != 0);
+        *--p = kHexDigits[low % base];
+        low /= base;
+    } while (low != 0);
     return p;
 }
 
-void EmitInteger(CountingOut& out, const Spec& spec, unsigned __int128 magnitude,
+void EmitInteger(CountingOut& out, const Spec& spec, Int128 magnitude,
                  bool negative, unsigned base) {
     char work[130];  // 128 binary digits at most; decimal and hex need fewer
     char* end = work + sizeof work;
@@ -106,15 +116,10 @@ void EmitInteger(CountingOut& out, const Spec& spec, unsigned __int128 magnitude
                static_cast<size_t>(end - start), true);
 }
 
-unsigned __int128 FromInt128(Int128 v) {
-    return (static_cast<unsigned __int128>(v.high) << 64) | v.low;
-}
-
-void EmitSigned(CountingOut& out, const Spec& spec, unsigned __int128 bits,
-                bool negative) {
+void EmitSigned(CountingOut& out, const Spec& spec, Int128 bits, bool negative) {
     // Two's-complement negation in unsigned arithmetic is defined for the
     // most negative value too.
-    unsigned __int128 magnitude = negative ? (0 - bits) : bits;
+    const Int128 magnitude = negative ? v3Int128Sub(Int128{0, 0}, bits) : bits;
     EmitInteger(out, spec, magnitude, negative, 10);
 }
 
@@ -181,25 +186,25 @@ bool Convert(CountingOut& out, const Spec& spec, char conv, Args& args) {
     case 'b': EmitBytes(out, spec, va_arg(args.ap, const char*)); return true;
     case 'i': {
         int32_t v = va_arg(args.ap, int32_t);
-        EmitSigned(out, spec, static_cast<unsigned __int128>(static_cast<__int128>(v)), v < 0);
+        EmitSigned(out, spec, v3Int128FromI32(v), v < 0);
         return true;
     }
     case 'j': {
         int64_t v = va_arg(args.ap, int64_t);
-        EmitSigned(out, spec, static_cast<unsigned __int128>(static_cast<__int128>(v)), v < 0);
+        EmitSigned(out, spec, v3Int128FromI64(v), v < 0);
         return true;
     }
     case 'k': {
         Int128 v = va_arg(args.ap, Int128);
-        EmitSigned(out, spec, FromInt128(v), (v.high >> 63) != 0);
+        EmitSigned(out, spec, v, (v.high >> 63) != 0);
         return true;
     }
-    case 'u': EmitInteger(out, spec, va_arg(args.ap, uint32_t), false, 10); return true;
-    case 'v': EmitInteger(out, spec, va_arg(args.ap, uint64_t), false, 10); return true;
-    case 'w': EmitInteger(out, spec, FromInt128(va_arg(args.ap, Int128)), false, 10); return true;
-    case 'X': EmitInteger(out, spec, va_arg(args.ap, uint32_t), false, 16); return true;
-    case 'Y': EmitInteger(out, spec, va_arg(args.ap, uint64_t), false, 16); return true;
-    case 'Z': EmitInteger(out, spec, FromInt128(va_arg(args.ap, Int128)), false, 16); return true;
+    case 'u': EmitInteger(out, spec, v3Int128FromU32(va_arg(args.ap, uint32_t)), false, 10); return true;
+    case 'v': EmitInteger(out, spec, v3Int128FromU64(va_arg(args.ap, uint64_t)), false, 10); return true;
+    case 'w': EmitInteger(out, spec, va_arg(args.ap, Int128), false, 10); return true;
+    case 'X': EmitInteger(out, spec, v3Int128FromU32(va_arg(args.ap, uint32_t)), false, 16); return true;
+    case 'Y': EmitInteger(out, spec, v3Int128FromU64(va_arg(args.ap, uint64_t)), false, 16); return true;
+    case 'Z': EmitInteger(out, spec, va_arg(args.ap, Int128), false, 16); return true;
     case 'f': EmitDouble(out, spec, va_arg(args.ap, double), false); return true;
     case 'F': EmitDouble(out, spec, va_arg(args.ap, double), true); return true;
     case 'p': EmitPointer(out, spec, va_arg(args.ap, const void*)); return true;

@@ -2,23 +2,31 @@
 
 #include <bit>
 
-// The compiler's 128-bit type does the arithmetic; the two-halves record
-// stays the interface because its layout is what queue.dat stores.
+// The arithmetic works on the two 64-bit halves, multiplying in 32-bit
+// pieces: a 32-bit processor has no 128-bit type (GCC offers __int128 on
+// 64-bit targets only), so the client must not depend on one.
 namespace {
-
-using U128 = unsigned __int128;
-
-U128 ToU(Int128 v) { return (static_cast<U128>(v.high) << 64) | v.low; }
-
-Int128 FromU(U128 v) {
-    return Int128{static_cast<uint64_t>(v >> 64), static_cast<uint64_t>(v)};
-}
 
 bool IsNegative(Int128 v) { return (v.high >> 63) != 0; }
 
+bool IsZero(Int128 v) { return v.high == 0 && v.low == 0; }
+
+Int128 Negate(Int128 v) { return v3Int128Add(v3Int128Not(v), Int128{0, 1}); }
+
 // Two's-complement magnitude; the most negative value maps to 2^127, which
 // is its true magnitude read unsigned.
-U128 Magnitude(Int128 v) { return IsNegative(v) ? U128{0} - ToU(v) : ToU(v); }
+Int128 Magnitude(Int128 v) { return IsNegative(v) ? Negate(v) : v; }
+
+// The full 128-bit product of two 64-bit numbers, from four 32 x 32 -> 64
+// products. The middle sum cannot overflow: it is at most 3 * (2^32 - 1).
+Int128 MultiplyWide(uint64_t a, uint64_t b) {
+    constexpr uint64_t kLow32 = 0xFFFFFFFFu;
+    const uint64_t a0 = a & kLow32, a1 = a >> 32;
+    const uint64_t b0 = b & kLow32, b1 = b >> 32;
+    const uint64_t p00 = a0 * b0, p01 = a0 * b1, p10 = a1 * b0, p11 = a1 * b1;
+    const uint64_t middle = (p00 >> 32) + (p01 & kLow32) + (p10 & kLow32);
+    return Int128{p11 + (p01 >> 32) + (p10 >> 32) + (middle >> 32), (middle << 32) | (p00 & kLow32)};
+}
 
 }  // namespace
 
@@ -32,23 +40,45 @@ Int128 v3Int128FromU32(uint32_t v) { return v3Int128FromU64(v); }
 
 Int128 v3Int128FromI32(int32_t v) { return v3Int128FromI64(v); }
 
-Int128 v3Int128Add(Int128 a, Int128 b) { return FromU(ToU(a) + ToU(b)); }
+Int128 v3Int128Add(Int128 a, Int128 b) {
+    const uint64_t low = a.low + b.low;
+    return Int128{a.high + b.high + (low < a.low ? 1u : 0u), low};
+}
 
-Int128 v3Int128Sub(Int128 a, Int128 b) { return FromU(ToU(a) - ToU(b)); }
+Int128 v3Int128Sub(Int128 a, Int128 b) {
+    return Int128{a.high - b.high - (a.low < b.low ? 1u : 0u), a.low - b.low};
+}
 
-Int128 v3Int128Mul(Int128 a, Int128 b) { return FromU(ToU(a) * ToU(b)); }
+Int128 v3Int128Mul(Int128 a, Int128 b) {
+    Int128 product = MultiplyWide(a.low, b.low);
+    // The high halves' products reach only the upper half of the result.
+    product.high += a.low * b.high + a.high * b.low;
+    return product;
+}
 
+// One shift-and-subtract long division gives both results, a bit at a time
+// from the dividend's highest set bit.
 void v3Int128UDivMod(Int128 dividend, Int128 divisor, Int128* quotient, Int128* remainder) {
-    U128 n = ToU(dividend);
-    U128 d = ToU(divisor);
-    U128 q = 0;
-    U128 r = 0;
-    if (d != 0 && n != 0) {
-        q = n / d;
-        r = n % d;
+    Int128 q{0, 0};
+    Int128 r{0, 0};
+    if (!IsZero(divisor) && !IsZero(dividend)) {
+        int bit = 127;
+        while (v3Int128Shr(dividend, static_cast<uint32_t>(bit)).low == 0) --bit;
+        for (; bit >= 0; --bit) {
+            // With the divisor's top bit set the shifted remainder may need a
+            // 129th bit; it is then certainly not below the divisor, and the
+            // wrapping subtraction still gives the right 128-bit remainder.
+            const bool carry = IsNegative(r);
+            r = v3Int128Shl(r, 1);
+            r.low |= v3Int128Shr(dividend, static_cast<uint32_t>(bit)).low & 1u;
+            if (carry || !v3Int128ULess(r, divisor)) {
+                r = v3Int128Sub(r, divisor);
+                q = v3Int128Add(q, v3Int128Shl(Int128{0, 1}, static_cast<uint32_t>(bit)));
+            }
+        }
     }
-    if (quotient) *quotient = FromU(q);
-    if (remainder) *remainder = FromU(r);
+    if (quotient) *quotient = q;
+    if (remainder) *remainder = r;
 }
 
 Int128 v3Int128UDiv(Int128 dividend, Int128 divisor) {
@@ -64,18 +94,13 @@ Int128 v3Int128UMod(Int128 dividend, Int128 divisor) {
 }
 
 void v3Int128SDivMod(Int128 dividend, Int128 divisor, Int128* quotient, Int128* remainder) {
-    U128 n = Magnitude(dividend);
-    U128 d = Magnitude(divisor);
-    U128 q = 0;
-    U128 r = 0;
-    if (d != 0 && n != 0) {
-        q = n / d;
-        r = n % d;
-    }
-    if (IsNegative(dividend) != IsNegative(divisor)) q = U128{0} - q;
-    if (IsNegative(dividend)) r = U128{0} - r;
-    if (quotient) *quotient = FromU(q);
-    if (remainder) *remainder = FromU(r);
+    Int128 q;
+    Int128 r;
+    v3Int128UDivMod(Magnitude(dividend), Magnitude(divisor), &q, &r);
+    if (IsNegative(dividend) != IsNegative(divisor)) q = Negate(q);
+    if (IsNegative(dividend)) r = Negate(r);
+    if (quotient) *quotient = q;
+    if (remainder) *remainder = r;
 }
 
 Int128 v3Int128SDiv(Int128 dividend, Int128 divisor) {
@@ -90,9 +115,19 @@ Int128 v3Int128SMod(Int128 dividend, Int128 divisor) {
     return r;
 }
 
-Int128 v3Int128Shl(Int128 v, uint32_t n) { return n > 127 ? Int128{0, 0} : FromU(ToU(v) << n); }
+Int128 v3Int128Shl(Int128 v, uint32_t n) {
+    if (n > 127) return Int128{0, 0};
+    if (n >= 64) return Int128{v.low << (n - 64), 0};
+    if (n == 0) return v;  // a 64-bit shift by 64 would be undefined below
+    return Int128{(v.high << n) | (v.low >> (64 - n)), v.low << n};
+}
 
-Int128 v3Int128Shr(Int128 v, uint32_t n) { return n > 127 ? Int128{0, 0} : FromU(ToU(v) >> n); }
+Int128 v3Int128Shr(Int128 v, uint32_t n) {
+    if (n > 127) return Int128{0, 0};
+    if (n >= 64) return Int128{0, v.high >> (n - 64)};
+    if (n == 0) return v;
+    return Int128{v.high >> n, (v.low >> n) | (v.high << (64 - n))};
+}
 
 Int128 v3Int128And(Int128 a, Int128 b) { return Int128{a.high & b.high, a.low & b.low}; }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "support/format.h"
 #include "support/platform/system_info.h"
@@ -13,6 +14,14 @@ namespace {
 constexpr uint64_t kLargestCount = 0xFFFFFFFFull;
 
 uint64_t RoundUp16(uint64_t size) { return (size + 15) & ~static_cast<uint64_t>(15); }
+
+// The rounded size of a block, or 0 when the processor cannot address it: the
+// largest sizes round up to 2^32, which a 32-bit size_t would wrap to 0 and
+// the C library would then hand out as a tiny block.
+size_t BlockSize(uint64_t size) {
+    const uint64_t rounded = RoundUp16(size);
+    return rounded <= std::numeric_limits<size_t>::max() ? static_cast<size_t>(rounded) : 0;
+}
 
 }  // namespace
 
@@ -55,7 +64,8 @@ uint64_t v3TotalMemory() {
 
 void* v3Alloc(uint64_t size, uint32_t klass) {
     if (size == 0 || size > kLargestCount || klass != kV3MemOrdinary) return nullptr;
-    return std::calloc(1, RoundUp16(size));
+    const size_t bytes = BlockSize(size);
+    return bytes != 0 ? std::calloc(1, bytes) : nullptr;
 }
 
 void* v3Realloc(void* block, uint64_t size, uint32_t klass) {
@@ -68,7 +78,8 @@ void* v3Realloc(void* block, uint64_t size, uint32_t klass) {
         return nullptr;
     }
     if (klass != kV3MemOrdinary || size > kLargestCount) return nullptr;
-    return std::realloc(block, RoundUp16(size));
+    const size_t bytes = BlockSize(size);
+    return bytes != 0 ? std::realloc(block, bytes) : nullptr;
 }
 
 void v3Free(void* block) { std::free(block); }

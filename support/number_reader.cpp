@@ -6,8 +6,6 @@
 
 namespace {
 
-using U128 = unsigned __int128;
-
 // The text is either 8-bit characters or 16-bit units; only ASCII digits,
 // signs and blanks mean anything to the reader, so a unit above 0xFF simply
 // ends the number.
@@ -50,25 +48,24 @@ uint32_t ChooseBase(TextCursor& cur) {
 }
 
 // Largest magnitude the destination holds: for a signed negative value one
-// more than for a positive one.
-U128 Limit(uint32_t size, bool is_signed, bool negative) {
-    unsigned bits = size * 8;
-    U128 all = bits == 128 ? ~static_cast<U128>(0) : ((static_cast<U128>(1) << bits) - 1);
+// more than for a positive one. The reader counts in Int128, which needs no
+// 128-bit type of the compiler (32-bit processors have none).
+Int128 Limit(uint32_t size, bool is_signed, bool negative) {
+    const uint32_t bits = size * 8;
+    const Int128 all = v3Int128Shr(Int128{~uint64_t{0}, ~uint64_t{0}}, 128 - bits);
     if (!is_signed) return all;
-    U128 half = all >> 1;  // 2^(bits-1) - 1
-    return negative ? half + 1 : half;
+    const Int128 half = v3Int128Shr(all, 1);  // 2^(bits-1) - 1
+    return negative ? v3Int128Add(half, v3Int128FromU32(1)) : half;
 }
 
-void Store(void* dest, uint32_t size, U128 v) {
+void Store(void* dest, uint32_t size, Int128 v) {
     if (size == 4) {
-        uint32_t x = static_cast<uint32_t>(v);
+        uint32_t x = static_cast<uint32_t>(v.low);
         std::memcpy(dest, &x, sizeof x);
     } else if (size == 8) {
-        uint64_t x = static_cast<uint64_t>(v);
-        std::memcpy(dest, &x, sizeof x);
+        std::memcpy(dest, &v.low, sizeof v.low);
     } else {
-        Int128 x{static_cast<uint64_t>(v >> 64), static_cast<uint64_t>(v)};
-        std::memcpy(dest, &x, sizeof x);
+        std::memcpy(dest, &v, sizeof v);
     }
 }
 
@@ -88,17 +85,19 @@ int v3ReadNumber(void* dest, uint32_t size, int is_signed, const char* text,
         cur.Next();
     }
     if (base == 0) base = ChooseBase(cur);
-    const U128 limit = Limit(size, is_signed != 0, negative);
-    U128 value = 0;
+    const Int128 limit = Limit(size, is_signed != 0, negative);
+    const Int128 radix = v3Int128FromU32(base);
+    Int128 value{0, 0};
     int digits = 0;
     for (int d; (d = DigitValue(cur.Peek())) < static_cast<int>(base); cur.Next()) {
         // value * base + d must stay within the limit; checked by division so
         // the test itself cannot overflow.
-        if (value > (limit - static_cast<U128>(d)) / base) return -1;
-        value = value * base + static_cast<U128>(d);
+        const Int128 digit = v3Int128FromU32(static_cast<uint32_t>(d));
+        if (v3Int128UGreater(value, v3Int128UDiv(v3Int128Sub(limit, digit), radix))) return -1;
+        value = v3Int128Add(v3Int128Mul(value, radix), digit);
         ++digits;
     }
     if (digits == 0) return -1;
-    Store(dest, size, negative ? (0 - value) : value);
+    Store(dest, size, negative ? v3Int128Sub(Int128{0, 0}, value) : value);
     return 0;
 }

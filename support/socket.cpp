@@ -55,7 +55,8 @@ int WaitWithin(const v3Socket* sock, const Int128& start, int64_t limit, Directi
     }
 }
 
-int CheckTransfer(const v3Socket* sock, const uint32_t* count, const void* data, uint32_t length) {
+SockResult CheckTransfer(const v3Socket* sock, const uint32_t* count, const void* data,
+                         uint32_t length) {
     if (sock == nullptr || count == nullptr || data == nullptr || length == 0) return kSockErrArgument;
     if (sock->state != 1) return kSockErrNotConnected;
     if (sock->kind != kSockStream) return kSockErrKind;
@@ -90,8 +91,8 @@ int v3ResolveHost(uint32_t* addresses, uint32_t max, const char* name) {
     return found;
 }
 
-int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
-                  uint32_t local_address, uint16_t local_port, uint32_t kind) {
+SockResult v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
+                         uint32_t local_address, uint16_t local_port, uint32_t kind) {
     if (sock == nullptr) return kSockErrArgument;
     if (sock->state == 1) return kSockErrConnected;
     if (v3NetInit() != 0) {
@@ -103,7 +104,7 @@ int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
         sock->state = 0;
         return kSockErrService;
     }
-    int result = kSockOk;
+    SockResult result = kSockOk;
     if (local_address != 0 || local_port != 0) {
         const int bound = v3PlatformSocketBind(handle, local_address, local_port);
         if (bound == -1) result = kSockErrService;
@@ -132,10 +133,10 @@ int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
     return kSockOk;
 }
 
-int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
-               uint32_t timeout_ms) {
+SockResult v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
+                      uint32_t timeout_ms) {
     if (count != nullptr) *count = 0;
-    if (const int bad = CheckTransfer(sock, count, data, length); bad != kSockOk) return bad;
+    if (const SockResult bad = CheckTransfer(sock, count, data, length); bad != kSockOk) return bad;
     Int128 start;
     if (v3TimeNow(&start) != 0) return kSockErrTimeout;
     const auto* bytes = static_cast<const uint8_t*>(data);
@@ -162,9 +163,10 @@ int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t lengt
     return kSockOk;
 }
 
-int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint32_t timeout_ms) {
+SockResult v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length,
+                      uint32_t timeout_ms) {
     if (count != nullptr) *count = 0;
-    if (const int bad = CheckTransfer(sock, count, buf, length); bad != kSockOk) return bad;
+    if (const SockResult bad = CheckTransfer(sock, count, buf, length); bad != kSockOk) return bad;
     Int128 start;
     if (v3TimeNow(&start) != 0) return kSockErrTimeout;
     auto* bytes = static_cast<uint8_t*>(buf);
@@ -195,7 +197,7 @@ int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint
     return kSockOk;
 }
 
-int v3SockClose(v3Socket* sock) {
+SockResult v3SockClose(v3Socket* sock) {
     if (sock == nullptr) return kSockErrArgument;
     if (v3NetInit() != 0) {
         sock->state = 0;
@@ -204,9 +206,9 @@ int v3SockClose(v3Socket* sock) {
     return v3SockRelease(sock);
 }
 
-int v3SockRelease(v3Socket* sock) {
+SockResult v3SockRelease(v3Socket* sock) {
     if (sock == nullptr) return kSockErrArgument;
-    int result = kSockOk;
+    SockResult result = kSockOk;
     if (sock->state == 1 && v3PlatformSocketClose(sock->handle) != 0) result = kSockErrClose;
     sock->handle = kPlatformNoSocket;
     sock->state = 0;

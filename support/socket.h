@@ -11,18 +11,24 @@
 inline constexpr uint32_t kSockStream = 85;     // TCP, the only kind the client uses
 inline constexpr uint32_t kSockDatagram = 153;
 
-// Result codes of the socket family.
-inline constexpr int kSockOk = 0;
-inline constexpr int kSockErrConnect = -1;
-inline constexpr int kSockErrBind = -2;
-inline constexpr int kSockErrConnected = -6;     // already connected
-inline constexpr int kSockErrNotConnected = -7;  // not connected, send failed or peer closed
-inline constexpr int kSockErrTimeout = -8;       // time-out, or the clock failed
-inline constexpr int kSockErrKind = -9;
-inline constexpr int kSockErrArgument = -10;
-inline constexpr int kSockErrClose = -11;
-inline constexpr int kSockErrService = -12;
-inline constexpr int kSockErrStart = -13;
+// Result codes of the socket family, typed as the file family's are.
+enum SockResult : int {
+    kSockOk = 0,
+    kSockErrConnect = -1,
+    kSockErrBind = -2,
+    kSockErrConnected = -6,     // already connected
+    kSockErrNotConnected = -7,  // not connected, send failed or peer closed
+    kSockErrTimeout = -8,       // time-out, or the clock failed
+    kSockErrKind = -9,
+    kSockErrArgument = -10,
+    kSockErrClose = -11,
+    kSockErrService = -12,
+    kSockErrStart = -13,
+};
+
+// A short English description of a socket code, "unknown socket result" for
+// any other value.
+const char* SockResultName(int code);
 
 // Largest piece handed to one send call.
 inline constexpr uint32_t kSockSendPiece = 49152;
@@ -40,6 +46,8 @@ struct v3Socket {
 };
 
 // Starts the socket service once and makes the name-lookup lock. 0 or -1.
+// A plain int: its -1 means the service did not start, not the family's
+// "connect failed"; v3SockConnect and v3SockClose give kSockErrStart for it.
 int v3NetInit();
 
 // Resolves name (dotted text or a host name) into at most max IPv4
@@ -48,27 +56,28 @@ int v3ResolveHost(uint32_t* addresses, uint32_t max, const char* name);
 
 // Opens and connects. The local address and port are given only to bind,
 // which this client never does (0, 0).
-int v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
-                  uint32_t local_address, uint16_t local_port, uint32_t kind);
+SockResult v3SockConnect(v3Socket* sock, uint32_t remote_address, uint16_t remote_port,
+                         uint32_t local_address, uint16_t local_port, uint32_t kind);
 
 // Sends all length bytes in pieces of at most kSockSendPiece; *count tells
 // how many went out. timeout_ms bounds the whole call, as for a receive: a
 // peer that stops reading must not hold the client for ever. -8 when the
 // time runs out (the socket stays open); a failed send releases the socket
 // and gives -7, a failed wait -12.
-int v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
-               uint32_t timeout_ms);
+SockResult v3SockSend(v3Socket* sock, uint32_t* count, const void* data, uint32_t length,
+                      uint32_t timeout_ms);
 
 // Receives exactly length bytes. timeout_ms bounds the whole call: -8 when
 // the time runs out (the socket stays open and *count tells what arrived);
 // -7 when the peer closed and -12 on an error (both release the socket).
 // Both calls wait in slices of at most a second, reading the clock after
 // each.
-int v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length, uint32_t timeout_ms);
+SockResult v3SockRecv(void* buf, uint32_t* count, v3Socket* sock, uint32_t length,
+                      uint32_t timeout_ms);
 
 // -10 for a missing record, -13 when the service cannot start (state 0),
 // else the result of v3SockRelease.
-int v3SockClose(v3Socket* sock);
+SockResult v3SockClose(v3Socket* sock);
 
 // Closes a connected socket (-11 when that fails); state 0 in any case.
-int v3SockRelease(v3Socket* sock);
+SockResult v3SockRelease(v3Socket* sock);

@@ -2,6 +2,11 @@
 
 #include <time.h>
 
+// Time values run far past 2038, so the clock must never pass through a
+// 32-bit time_t. glibc still gives 32-bit processors one unless a program
+// asks for 64 bits (_TIME_BITS=64, set for the whole build in CMakeLists.txt).
+static_assert(sizeof(time_t) >= 8, "the clock needs a 64-bit time_t (build with _TIME_BITS=64)");
+
 int v3PlatformClockRead(int64_t* unix_seconds, uint32_t* milliseconds) {
     if (!unix_seconds || !milliseconds) return -1;
     // One reading gives the second and its milliseconds together, so they

@@ -8,11 +8,13 @@ namespace testcore {
 
 namespace {
 
-bool Number(const std::string& s, long* out) {
+// 64 bits on every processor: progress counts reach 2^32 - 1, which a
+// 32-bit long cannot hold.
+bool Number(const std::string& s, int64_t* out) {
     if (s.empty()) return false;
     errno = 0;
     char* end = nullptr;
-    long v = std::strtol(s.c_str(), &end, 10);
+    long long v = std::strtoll(s.c_str(), &end, 10);
     if (errno != 0 || *end != '\0') return false;
     *out = v;
     return true;
@@ -65,7 +67,7 @@ std::string ParseCommand(const std::string& line, Command* c) {
         c->b = 100;
         if (w.empty() || w.size() > 2 || !Number(w[0], &c->a) ||
             (w.size() == 2 && !Number(w[1], &c->b)) || c->a < 0 || c->b < 0 ||
-            c->a > 0xffffffffL || c->b > 0xffffffffL)
+            c->a > 0xffffffffLL || c->b > 0xffffffffLL)
             return "progress needs DONE [TOTAL]";
         return "";
     }

@@ -11,6 +11,7 @@
 // remove_files, crash, exit N. ANSWER is "exit N", "ignore" or "crash".
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,13 +20,13 @@ namespace testcore {
 struct Command {
     std::string verb;
     std::string text;   // everything after the verb and one blank
-    long a = 0, b = 0;  // numeric operands, when the verb takes them
+    int64_t a = 0, b = 0;  // numeric operands, when the verb takes them
     int line = 0;
 };
 
 struct Section {
     enum Kind { kRun, kCleanup, kUnnamed } kind = kUnnamed;
-    long first = 1, last = 0;  // run range; last < 0 means no upper end
+    int64_t first = 1, last = 0;  // run range; last < 0 means no upper end
     std::vector<Command> commands;
 };
 

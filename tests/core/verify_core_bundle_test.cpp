@@ -2,9 +2,23 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <new>
 #include <string>
 
 #include "core/bundle_maker.h"
+
+// No case here needs a gigabyte: such a request is refused, as on a machine
+// without that much memory, so that a length the client tries to allocate
+// costs nothing on a 64-bit host.
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
+    if (size >= (std::size_t{1} << 30)) return nullptr;
+    try {
+        return ::operator new[](size);
+    } catch (...) {
+        return nullptr;
+    }
+}
 
 namespace {
 
@@ -96,6 +110,25 @@ TEST_F(VerifyBundleTest, EachDamageIsRefusedWithItsMessage) {
         EXPECT_NE(log.find(c.message), std::string::npos) << c.extra << "\n" << log;
         EXPECT_EQ(log.find("Signature is VALID"), std::string::npos) << c.extra;
     }
+}
+
+// A signature length just under 2^32 in a (sparse) file that holds that many
+// bytes: where size_t has 32 bits the block and its slack would wrap to a few
+// bytes. Every processor refuses it as memory the client cannot have.
+TEST_F(VerifyBundleTest, SignatureTooLargeForTheAddressSpaceIsRefused) {
+    const uint64_t sig_length = 0xFFFFFE00;  // plus the 1024 bytes of slack: 2^32 + 512
+    std::string header(512, '\0');
+    const uint8_t magic[4] = {0xDE, 0xAF, 0x0F, 0xAD};
+    for (int i = 0; i < 4; ++i) header[i] = static_cast<char>(magic[i]);
+    for (int i = 0; i < 8; ++i) header[24 + i] = static_cast<char>(sig_length >> (56 - 8 * i));
+    WriteFileText("Core_78.qrv", header);
+    std::error_code ec;
+    std::filesystem::resize_file("Core_78.qrv", 512 + sig_length, ec);
+    ASSERT_FALSE(ec) << ec.message();
+    int rc = 0;
+    const std::string log = CaptureLog([&] { rc = VerifyCoreBundle("Core_78.qrv"); });
+    EXPECT_EQ(-1, rc);
+    EXPECT_NE(log.find("Memory problems.\n"), std::string::npos) << log;
 }
 
 TEST_F(VerifyBundleTest, MissingBundleIsRefused) {

@@ -113,7 +113,7 @@ TEST_F(AtomicFileTest, RealWriteFailureLeavesOldContent) {
     ASSERT_EQ(chmod(dir().c_str(), 0777), 0);
     // A file size limit makes the system refuse the write part way, as a
     // full disk would.
-    int rc = qrvtest::RunUnprivileged([] {
+    int rc = qrvtest::RunUnprivileged([]() -> int {
         signal(SIGXFSZ, SIG_IGN);
         struct rlimit limit = {1000, 1000};
         if (setrlimit(RLIMIT_FSIZE, &limit) != 0) return -50;

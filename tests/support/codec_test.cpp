@@ -21,37 +21,39 @@ struct Probe {
     uint64_t counter;  // bumped non-atomically by the process operation
 };
 
+// The operations give codes outside the codec's own table too (-5, -7, -9),
+// so that a code passed through is told apart from one the codec made.
 int g_start_code = 0;  // what the next start operation returns
 
 template <char Tag>
-int StartOp(v3Codec* codec, uint32_t argument, uint64_t extra) {
-    if (g_start_code != 0) return g_start_code;
+CodecResult StartOp(v3Codec* codec, uint32_t argument, uint64_t extra) {
+    if (g_start_code != 0) return static_cast<CodecResult>(g_start_code);
     auto* p = static_cast<Probe*>(std::calloc(1, sizeof(Probe)));
     p->argument = argument;
     p->extra = extra;
     p->tag = Tag;
     codec->private_state = p;
-    return 0;
+    return kCodecOk;
 }
 
 // Appends the tag and the data; the text "fail" fails with -7.
 template <char Tag>
-int ProcessOp(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
+CodecResult ProcessOp(v3Buffer* q, v3Codec* codec, const void* data, uint64_t n) {
     auto* p = static_cast<Probe*>(codec->private_state);
-    if (n == 4 && std::memcmp(data, "fail", 4) == 0) return -7;
+    if (n == 4 && std::memcmp(data, "fail", 4) == 0) return static_cast<CodecResult>(-7);
     const uint64_t seen = p->counter;
     std::this_thread::yield();  // invites a second thread into an unlocked codec
     p->counter = seen + 1;
     const char tag = Tag;
-    if (v3BufferAppend(q, &tag, 1) != 0) return -3;
-    return v3BufferAppend(q, data, n) == 0 ? 0 : -3;
+    if (v3BufferAppend(q, &tag, 1) != 0) return kCodecErrMemory;
+    return v3BufferAppend(q, data, n) == 0 ? kCodecOk : kCodecErrMemory;
 }
 
 template <char Tag>
-int EndOp(v3Buffer*, v3Codec* codec) {
+CodecResult EndOp(v3Buffer*, v3Codec* codec) {
     auto* p = static_cast<Probe*>(codec->private_state);
     ++p->end_calls;
-    return p->fail_end;
+    return static_cast<CodecResult>(p->fail_end);
 }
 
 int Start(v3Buffer* q, v3Codec* c, uint32_t direction, uint32_t argument = 0,

@@ -1,6 +1,7 @@
 #include "support/memory.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <string>
@@ -16,6 +17,15 @@ TEST(MemoryTest, AllocIsZeroFilledAndRoundedTo16) {
 
     EXPECT_EQ(v3Alloc(0, kV3MemOrdinary), nullptr);
     EXPECT_EQ(v3Alloc(0x100000000ull, kV3MemOrdinary), nullptr);
+    // The largest sizes round up to 2^32: the block is refused or holds the
+    // whole size, never a tiny one where a 32-bit size_t wraps the rounding.
+    for (uint64_t size : {0xFFFFFFF1ull, 0xFFFFFFFFull}) {
+        void* big = v3Alloc(size, kV3MemOrdinary);
+        if (big != nullptr) {
+            EXPECT_GE(malloc_usable_size(big), size);
+        }
+        v3Free(big);
+    }
     EXPECT_EQ(v3Alloc(16, kV3MemSecure), nullptr);
     EXPECT_EQ(v3Alloc(16, 7), nullptr);
     v3Free(nullptr);
@@ -37,6 +47,15 @@ TEST(MemoryTest, ReallocKeepsContentAndHandlesClasses) {
     // A refused resize leaves the block alive and unchanged.
     EXPECT_EQ(std::string(q, 10), "0123456789");
     EXPECT_EQ(v3Realloc(q, 0x100000000ull, kV3MemOrdinary), nullptr);
+    EXPECT_EQ(q[0], '0');
+    // A size that rounds up to 2^32 either resizes whole or leaves the block
+    // alive (a wrapped size of 0 would free it, and the last free below
+    // would free it twice).
+    if (char* big = static_cast<char*>(v3Realloc(q, 0xFFFFFFFFull, kV3MemOrdinary))) {
+        EXPECT_GE(malloc_usable_size(big), 0xFFFFFFFFull);
+        q = static_cast<char*>(v3Realloc(big, 48, kV3MemOrdinary));
+        ASSERT_NE(q, nullptr);
+    }
     EXPECT_EQ(q[0], '0');
 
     EXPECT_EQ(v3Realloc(q, 0, kV3MemOrdinary), nullptr);  // frees

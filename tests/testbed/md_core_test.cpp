@@ -165,7 +165,12 @@ void Resign(std::string* unit) {
            reinterpret_cast<unsigned char*>(&(*unit)[unit->size() - 32]));
 }
 
-void PutF64At(std::string* b, size_t at, double v) { std::memcpy(&(*b)[at], &v, 8); }
+// Units are little-endian on every processor, doubles too.
+void PutF64At(std::string* b, size_t at, double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    for (size_t i = 0; i < 8; ++i) (*b)[at + i] = static_cast<char>(bits >> (8 * i));
+}
 
 TEST_F(MdCoreTest, RefusesBadUnitsWithTheirCodes) {
     EXPECT_EQ(RunCore({}), 116);  // no work file at all

@@ -98,12 +98,16 @@ TEST_F(TestCoreTest, SignalsArriveThroughTheCrossedSemaphores) {
         int code;
         const char* journal;
     };
+    // Each script logs "ready" once it has taken its answers, and only then
+    // is the signal sent: the core's semaphores exist from its start, but a
+    // release before its start-up ends may be reset with them or answered
+    // before the script's own answer is in place.
     const std::vector<Case> cases = {
-        {"SIGTERM", "sleep_ms 20000\nexit 100\n", 102, "signal 2"},
-        {"SIGINT", "sleep_ms 20000\nexit 100\n", 102, "signal 15"},
-        {"SIGTERM", "on_sigint exit 7\nsleep_ms 20000\nexit 100\n", 7, "signal 2"},
-        {"SIGINT", "on_sigint exit 7\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
-        {"SIGTERM", "on_sigint ignore\nsleep_ms 300\nexit 100\n", 100, "signal 2"},
+        {"SIGTERM", "log ready\nsleep_ms 20000\nexit 100\n", 102, "signal 2"},
+        {"SIGINT", "log ready\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
+        {"SIGTERM", "on_sigint exit 7\nlog ready\nsleep_ms 20000\nexit 100\n", 7, "signal 2"},
+        {"SIGINT", "on_sigint exit 7\nlog ready\nsleep_ms 20000\nexit 100\n", 102, "signal 15"},
+        {"SIGTERM", "on_sigint ignore\nlog ready\nsleep_ms 300\nexit 100\n", 100, "signal 2"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string(c.semaphore) + ": " + c.script);
@@ -111,6 +115,7 @@ TEST_F(TestCoreTest, SignalsArriveThroughTheCrossedSemaphores) {
         std::filesystem::remove("work/logfile_03.txt");
         CoreChild core;
         Start(core, c.script);
+        ASSERT_TRUE(WaitForText("work/logfile_03.txt", "ready", 5000));
         ASSERT_TRUE(ReleaseWhenReady(core.pid(), c.semaphore));
         EXPECT_EQ(core.Wait(5000), c.code);
         EXPECT_NE(Slurp(script_ + ".journal").find(c.journal), std::string::npos);
@@ -119,8 +124,10 @@ TEST_F(TestCoreTest, SignalsArriveThroughTheCrossedSemaphores) {
         EXPECT_FALSE(ReleaseSemaphore(core.pid(), "SIGINT"));
     }
     // Only the default answer leaves a checkpoint note in the core log.
+    std::filesystem::remove("work/logfile_03.txt");
     CoreChild core;
-    Start(core, "sleep_ms 20000\n");
+    Start(core, "log ready\nsleep_ms 20000\n");
+    ASSERT_TRUE(WaitForText("work/logfile_03.txt", "ready", 5000));
     ASSERT_TRUE(ReleaseWhenReady(core.pid(), "SIGTERM"));
     EXPECT_EQ(core.Wait(5000), 102);
     EXPECT_NE(Slurp("work/logfile_03.txt").find("Checkpoint written, stopping on signal 2"),
@@ -152,9 +159,13 @@ TEST_F(TestCoreTest, CrashesNoLogAndBadInput) {
     EXPECT_EQ(RunScript("exit 0\n"), 0);
     EXPECT_EQ(RunScript("log no exit\n"), 0);
 
+    // Progress counts take all 32 bits, also where a long has only 32.
+    EXPECT_EQ(RunScript("progress 4294967295 4294967295\nexit 100\n"), 100);
+    EXPECT_EQ(LeU32(Slurp("work/wuinfo_03.dat"), 88), 4294967295u);
+
     EXPECT_EQ(RunScript("exit 100\n", {"-bogus"}), 115);
     for (const char* bad : {"frobnicate\n", "exit\n", "run 0\nexit 1\n", "progress x\n",
-                            "on_sigint maybe\n"}) {
+                            "progress 4294967296\n", "on_sigint maybe\n"}) {
         EXPECT_EQ(RunScript(bad), 125) << bad;
     }
     EXPECT_NE(Slurp(script_ + ".journal").find("error: line 1:"), std::string::npos);

@@ -1,0 +1,101 @@
+// The result codes of the support library's families: their values are what
+// callers, stored files and the cores' contract compare with, so a renumbered
+// code is a fault even when everything still compiles; and each code has a
+// name of its own, so that a log line or a failing test says which one it was.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/codec.h"
+#include "support/dir.h"
+#include "support/file.h"
+#include "support/socket.h"
+
+namespace {
+
+struct Code {
+    int code;   // the enumerator as the library has it
+    int value;  // the value it must have
+};
+
+struct Family {
+    const char* title;
+    const char* (*name)(int code);
+    std::vector<Code> codes;
+};
+
+const std::vector<Family>& Families() {
+    static const std::vector<Family> families = {
+        {"file", FileResultName,
+         {{kFileOk, 0},
+          {kFileErrFailed, -1},
+          {kFileErrNotFound, -2},
+          {kFileErrReadOnlyFs, -4},
+          {kFileErrNotOpen, -10},
+          {kFileErrTooLarge, -11},
+          {kFileErrPathTooLong, -12},
+          {kFileErrBadMode, -13},
+          {kFileErrPosition, -15},
+          {kFileErrSize, -16},
+          {kFileErrMissingArgument, -18}}},
+        {"directory", DirResultName,
+         {{kDirOk, 0},
+          {kDirErrFailed, -1},
+          {kDirErrNotFound, -2},
+          {kDirErrCreate, -5},
+          {kDirErrBadMode, -7},
+          {kDirErrAlreadyOpen, -8},
+          {kDirErrPathTooLong, -9},
+          {kDirErrNotOpen, -10},
+          {kDirErrMissingArgument, -18}}},
+        {"socket", SockResultName,
+         {{kSockOk, 0},
+          {kSockErrConnect, -1},
+          {kSockErrBind, -2},
+          {kSockErrConnected, -6},
+          {kSockErrNotConnected, -7},
+          {kSockErrTimeout, -8},
+          {kSockErrKind, -9},
+          {kSockErrArgument, -10},
+          {kSockErrClose, -11},
+          {kSockErrService, -12},
+          {kSockErrStart, -13}}},
+        {"codec", CodecResultName,
+         {{kCodecOk, 0},
+          {kCodecErrArgument, -1},
+          {kCodecErrState, -2},
+          {kCodecErrMemory, -3},
+          {kCodecErrStream, -4}}},
+    };
+    return families;
+}
+
+TEST(ResultCodes, KeepTheirValuesAndEachHasANameOfItsOwn) {
+    for (const Family& family : Families()) {
+        SCOPED_TRACE(family.title);
+        std::set<int> values;
+        std::set<std::string> names;
+        for (const Code& c : family.codes) {
+            EXPECT_EQ(c.code, c.value);
+            values.insert(c.value);
+            const std::string name = family.name(c.code);
+            EXPECT_FALSE(name.empty()) << c.value;
+            EXPECT_TRUE(names.insert(name).second) << c.value << " repeats \"" << name << "\"";
+        }
+        // A value outside the table is named as unknown, never as a code it
+        // is not; so is every value the table leaves out between its codes.
+        const std::string unknown = family.name(INT_MIN);
+        EXPECT_FALSE(unknown.empty());
+        EXPECT_EQ(names.count(unknown), 0u) << "a code is named \"" << unknown << "\"";
+        for (int v = -20; v <= 2; ++v) {
+            if (values.count(v) != 0) continue;
+            EXPECT_EQ(family.name(v), unknown) << v;
+        }
+        EXPECT_EQ(family.name(INT_MAX), unknown);
+    }
+}
+
+}  // namespace
