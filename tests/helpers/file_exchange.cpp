@@ -21,10 +21,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "client/client_state.h"
 #include "config/config_file.h"
 #include "config/identity.h"
 #include "config/registry_store.h"
@@ -41,6 +41,7 @@
 namespace {
 
 constexpr uint64_t kUserID = 0x0123456789ABCDEFull;
+constexpr uint32_t kEdition = 2;  // this console client's edition
 constexpr const char* kRegistryUserKey = "Software\\Tarnwick\\Quorvel\\3.24";
 constexpr const char* kProgressPath = "work/wuinfo_01.dat";
 
@@ -177,13 +178,13 @@ void DumpConfig(FILE* out, v3Config* config) {
 
 void DumpRegistry(FILE* out) {
     uint64_t id = 0;
-    const int rc = LoadSaveUserID(&id, 0);
+    const int rc = LoadSaveUserID(kEdition, &id, 0);
     char text[40];
     v3StringPrint(text, sizeof text, "%Y", id);
     fprintf(out, "registry: user ID %s (%d)\n", text, rc);
     char name[kRegistryNameSize] = {};
     int32_t team = 0;
-    const int user_rc = ReadRegistryUser(name, &team);
+    const int user_rc = ReadRegistryUser(kEdition, name, &team);
     fprintf(out, "registry: user \"%s\" team %d (%d)\n", Escaped(name, sizeof name).c_str(), team, user_rc);
 }
 
@@ -201,12 +202,11 @@ void DumpProgress(FILE* out, const uint8_t* record) {
 }
 
 int Write(FILE* out) {
-    WorkQueue* q = NewWorkQueue();
+    const std::unique_ptr<WorkQueue> q = NewWorkQueue();
     if (q == nullptr) return 3;
-    FillQueue(q);
-    if (SaveQueue(q) != 0) return 4;
+    FillQueue(q.get());
+    if (SaveQueue(q.get()) != 0) return 4;
     DumpQueue(out, *q);
-    FreeWorkQueue(q);
 
     v3Config config{};
     for (const ConfigValue& v : kConfigValues) {
@@ -217,7 +217,7 @@ int Write(FILE* out) {
     v3ConfigDestroy(&config);
 
     uint64_t id = kUserID;
-    if (LoadSaveUserID(&id, 1) != 0) return 7;
+    if (LoadSaveUserID(kEdition, &id, 1) != 0) return 7;
     if (RegistrySetValue(RegistryRoot::kLocalMachine, kRegistryUserKey, "Name", kRegistryString,
                          "J\xc3\xbcrgen \xff", 0) != kRegistryOk ||
         RegistrySetValue(RegistryRoot::kLocalMachine, kRegistryUserKey, "TeamNum", kRegistryString, "-42", 0) !=
@@ -235,10 +235,9 @@ int Write(FILE* out) {
 }
 
 int Read(FILE* out) {
-    WorkQueue* q = LoadQueue();
+    const std::unique_ptr<WorkQueue> q = LoadQueue();
     if (q == nullptr) return 3;
     DumpQueue(out, *q);
-    FreeWorkQueue(q);
 
     v3Config config{};
     if (v3ConfigLoad(&config, "client.cfg") != 0) return 5;
@@ -277,7 +276,6 @@ int main(int argc, char** argv) {
         return 2;
     }
     SetLogVerbosity(0);  // no log lines between the readings
-    gClientState.edition_code = 2;
     const int rc = write ? Write(out) : Read(out);
     std::fclose(out);
     if (rc != 0) fprintf(stderr, "file_exchange %s: step %d failed\n", argv[1], rc);
