@@ -10,24 +10,13 @@
 namespace {
 
 using v3detail::FileDescriptor;
+using v3detail::FileFailure;
 
 std::atomic<ReplaceFaultHook> g_fault_hook{nullptr};
 
 bool Fault(ReplaceStep step) {
     ReplaceFaultHook hook = g_fault_hook.load();
     return hook != nullptr && hook(step);
-}
-
-FileResult Failure(FsStatus s) {
-    switch (s) {
-        case FsStatus::kNotFound:
-        case FsStatus::kNotDirectory:
-            return kFileErrNotFound;
-        case FsStatus::kReadOnly:
-            return kFileErrReadOnlyFs;
-        default:
-            return kFileErrFailed;
-    }
 }
 
 // Suffix of the temporary name; the X's become a unique tail.
@@ -99,7 +88,7 @@ FileResult TargetPermissions(const char* path, uint32_t* permissions) {
         *permissions = 0700;
         return kFileOk;
     }
-    if (s != FsStatus::kOk) return Failure(s);
+    if (s != FsStatus::kOk) return FileFailure(s);
     if (info.kind == kFsKindDirectory) return kFileErrFailed;
     *permissions = info.permissions;
     return kFileOk;
@@ -110,14 +99,14 @@ FileResult WriteReplacement(const char* path, const void* data, uint64_t size,
     TempFile temp(path);
     if (Fault(ReplaceStep::kCreateTemp)) return kFileErrFailed;
     FsStatus s = temp.Create(permissions);
-    if (s != FsStatus::kOk) return Failure(s);
+    if (s != FsStatus::kOk) return FileFailure(s);
     if (Fault(ReplaceStep::kWrite)) return kFileErrFailed;
     if (size > 0 && temp.Write(data, size) != FsStatus::kOk) return kFileErrFailed;
     if (Fault(ReplaceStep::kSync)) return kFileErrFailed;
     if (temp.SyncAndClose() != FsStatus::kOk) return kFileErrFailed;
     if (Fault(ReplaceStep::kRename)) return kFileErrFailed;
     s = temp.RenameTo(path);
-    if (s != FsStatus::kOk) return Failure(s);
+    if (s != FsStatus::kOk) return FileFailure(s);
     return kFileOk;
 }
 
@@ -162,7 +151,7 @@ FileResult v3FileMoveAside(const char* path, const char* suffix) {
     memcpy(aside, prepared, len);
     memcpy(aside + len, suffix, suffix_len + 1);
     FsStatus s = PlatformFileRename(prepared, aside);
-    if (s != FsStatus::kOk) return Failure(s);
+    if (s != FsStatus::kOk) return FileFailure(s);
     // The damaged file is kept for inspection only; a rename that does not
     // survive a power loss costs nothing, so a failed sync is not reported.
     char folder[kFilePathMax + 1];

@@ -76,21 +76,10 @@ void EmitBytes(uint32_t bits, uint32_t count, uint8_t* out) {
 
 // One-shot run of a codec over the Base64 table in `direction`.
 CodecResult RunOnce(uint32_t direction, const void* data, uint64_t n, std::string* out) {
-    if (out == nullptr || (data == nullptr && n != 0)) return kCodecErrArgument;
-    v3Buffer q{};
-    v3Codec codec{};
-    CodecResult rc = v3CodecStart(&q, &codec, v3Base64EncoderStart, v3Base64EncoderProcess,
-                                  v3Base64EncoderEnd, v3Base64DecoderStart,
-                                  v3Base64DecoderProcess, v3Base64DecoderEnd, direction, 0, 0);
-    if (rc != kCodecOk) return rc;
-    rc = v3CodecProcess(&q, &codec, data, n);
-    const CodecResult end_rc = v3CodecEnd(&q, &codec);
-    if (rc == kCodecOk) rc = end_rc;
-    // A failed end leaves the codec failed; the next end cleans it up.
-    if (end_rc != kCodecOk) (void)v3CodecEnd(&q, &codec);
-    if (rc == kCodecOk && v3BufferTakeAll(&q, out) != 0) rc = kCodecErrMemory;
-    v3BufferFree(&q);
-    return rc;
+    static const v3CodecTable kBase64 = {v3Base64EncoderStart, v3Base64EncoderProcess,
+                                         v3Base64EncoderEnd,   v3Base64DecoderStart,
+                                         v3Base64DecoderProcess, v3Base64DecoderEnd};
+    return v3CodecRunOnce(kBase64, direction, 0, data, n, out);
 }
 
 }  // namespace

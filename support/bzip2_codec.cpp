@@ -194,20 +194,8 @@ CodecResult v3DecompressEnd(v3Buffer* q, v3Codec* codec, int* stream_finished) {
 }
 
 CodecResult v3Bzip2Compress(const void* data, uint64_t n, uint32_t level, std::string* out) {
-    if (out == nullptr || (data == nullptr && n != 0)) return kCodecErrArgument;
-    v3Buffer q{};
-    v3Codec codec{};
-    CodecResult rc = v3CodecStart(&q, &codec, v3Bzip2CompressStart, v3Bzip2CompressProcess,
-                                  v3Bzip2CompressEnd, v3Bzip2DecompressStart,
-                                  v3Bzip2DecompressProcess, v3Bzip2DecompressEnd, kCodecFirst,
-                                  level, 0);
-    if (rc != kCodecOk) return rc;
-    rc = v3CodecProcess(&q, &codec, data, n);
-    const CodecResult end_rc = v3CodecEnd(&q, &codec);
-    if (rc == kCodecOk) rc = end_rc;
-    // A failed end leaves the codec failed; the next end cleans it up.
-    if (end_rc != kCodecOk) (void)v3CodecEnd(&q, &codec);
-    if (rc == kCodecOk && v3BufferTakeAll(&q, out) != 0) rc = kCodecErrMemory;
-    v3BufferFree(&q);
-    return rc;
+    static const v3CodecTable kBzip2 = {v3Bzip2CompressStart,   v3Bzip2CompressProcess,
+                                        v3Bzip2CompressEnd,     v3Bzip2DecompressStart,
+                                        v3Bzip2DecompressProcess, v3Bzip2DecompressEnd};
+    return v3CodecRunOnce(kBzip2, kCodecFirst, level, data, n, out);
 }

@@ -124,3 +124,22 @@ CodecResult v3CodecEnd(v3Buffer* q, v3Codec* codec) {
     }
     return FinishEnd(codec);
 }
+
+CodecResult v3CodecRunOnce(const v3CodecTable& t, uint32_t direction, uint32_t argument,
+                           const void* data, uint64_t n, std::string* out) {
+    if (out == nullptr || (data == nullptr && n != 0)) return kCodecErrArgument;
+    v3Buffer q{};
+    v3Codec codec{};
+    CodecResult rc = v3CodecStart(&q, &codec, t.first_start, t.first_process, t.first_end,
+                                  t.second_start, t.second_process, t.second_end, direction,
+                                  argument, 0);
+    if (rc != kCodecOk) return rc;
+    rc = v3CodecProcess(&q, &codec, data, n);
+    const CodecResult end_rc = v3CodecEnd(&q, &codec);
+    if (rc == kCodecOk) rc = end_rc;
+    // A failed end leaves the codec failed; the next end cleans it up.
+    if (end_rc != kCodecOk) (void)v3CodecEnd(&q, &codec);
+    if (rc == kCodecOk && v3BufferTakeAll(&q, out) != 0) rc = kCodecErrMemory;
+    v3BufferFree(&q);
+    return rc;
+}

@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "support/byte_queue.h"
 #include "support/lock.h"
@@ -101,3 +102,21 @@ CodecResult v3CodecProcess(v3Buffer* q, v3Codec* codec, const void* data, uint64
 // end operation's code, after which the codec is failed and a further
 // v3CodecEnd cleans it up.
 CodecResult v3CodecEnd(v3Buffer* q, v3Codec* codec);
+
+// The six operations of a codec's table, for a whole run at once.
+struct v3CodecTable {
+    v3CodecStartOp first_start;
+    v3CodecProcessOp first_process;
+    v3CodecEndOp first_end;
+    v3CodecStartOp second_start;
+    v3CodecProcessOp second_process;
+    v3CodecEndOp second_end;
+};
+
+// Runs the table over n bytes of data from start to end in direction (the
+// start taking argument) and puts everything produced into *out, replacing
+// its content. The first failing step's code; kCodecErrMemory when the output
+// cannot be handed over. Used for texts and buffers that are small and whole
+// (the Base64 of proxy credentials, a compressed test stream).
+CodecResult v3CodecRunOnce(const v3CodecTable& table, uint32_t direction, uint32_t argument,
+                           const void* data, uint64_t n, std::string* out);

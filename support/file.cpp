@@ -9,24 +9,13 @@
 namespace {
 
 using v3detail::FileDescriptor;
+using v3detail::FileFailure;
 
 // Seconds from 1970-01-01 to 2000-01-01, where Time values start.
 constexpr int64_t kUnixToTimeValue = 946684800;
 
 constexpr uint64_t kWipePiece = 4096;
 const unsigned char kZeros[kWipePiece] = {};
-
-FileResult OpenFailure(FsStatus s) {
-    switch (s) {
-        case FsStatus::kNotFound:
-        case FsStatus::kNotDirectory:
-            return kFileErrNotFound;
-        case FsStatus::kReadOnly:
-            return kFileErrReadOnlyFs;
-        default:
-            return kFileErrFailed;
-    }
-}
 
 bool ValidMode(uint32_t mode) {
     if (mode & ~kFileModeAll) return false;
@@ -85,7 +74,7 @@ FileResult OpenWith(v3File* file, const char* path, uint32_t mode, uint32_t extr
     FsStatus s = (mode & kFileModeTemp) ? PlatformFileCreateTemp(prepared, 0700, fd.out())
                                         : PlatformFileOpen(prepared, flags, fd.out());
     if (why != nullptr) *why = s;
-    if (s != FsStatus::kOk) return OpenFailure(s);
+    if (s != FsStatus::kOk) return FileFailure(s);
 
     memcpy(file->path, prepared, sizeof(prepared));
     file->position = 0;

@@ -1,12 +1,29 @@
-// Owner of one open system descriptor inside the file code: whatever path a
-// function leaves by, the descriptor it opened is closed.
+// What the file operations and the atomic replacement share inside the file
+// code: the owner of one open system descriptor (whatever path a function
+// leaves by, the descriptor it opened is closed), and the file family's code
+// for a failed system step.
 #pragma once
 
 #include <cstdint>
 
+#include "support/file.h"
 #include "support/platform/file_system.h"
 
 namespace v3detail {
+
+// A missing file or folder is "not found", a read-only file system says so,
+// and every other refusal of the system is a plain failure.
+inline FileResult FileFailure(FsStatus s) {
+    switch (s) {
+        case FsStatus::kNotFound:
+        case FsStatus::kNotDirectory:
+            return kFileErrNotFound;
+        case FsStatus::kReadOnly:
+            return kFileErrReadOnlyFs;
+        default:
+            return kFileErrFailed;
+    }
+}
 
 class FileDescriptor {
 public:

@@ -47,6 +47,25 @@ constexpr uint64_t kChunk = 1u << 30;
 
 size_t Piece(uint64_t remaining) { return static_cast<size_t>(remaining < kChunk ? remaining : kChunk); }
 
+// Writes count bytes, one system call at a time through write_piece(p, n,
+// done): an interrupted call is repeated, and a call that writes nothing
+// means the disk is full. *put tells how many bytes went out.
+template <typename WritePiece>
+FsStatus WriteAll(const void* buf, uint64_t count, uint64_t* put, WritePiece write_piece) {
+    *put = 0;
+    const char* p = static_cast<const char*>(buf);
+    while (*put < count) {
+        const ssize_t w = write_piece(p + *put, Piece(count - *put), *put);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return FromErrno(errno);
+        }
+        if (w == 0) return FsStatus::kNoSpace;
+        *put += static_cast<uint64_t>(w);
+    }
+    return FsStatus::kOk;
+}
+
 // Takes the exclusive lock without waiting and keeps it. A probe only asks
 // whether an exclusive holder exists: it takes a shared lock for a moment,
 // which conflicts with such a holder but not with other probes, so two
@@ -116,6 +135,7 @@ FsStatus PlatformFileOpen(const char* path, uint32_t flags, int32_t* fd) {
     return FsStatus::kOk;
 }
 
+
 FsStatus PlatformFileClose(int32_t fd) {
     // Linux releases the descriptor even when close reports EINTR; retrying
     // could close a descriptor another thread has just been given.
@@ -147,43 +167,18 @@ FsStatus PlatformFileWriteAt(int32_t fd, uint64_t offset, const void* buf, uint6
     if (fl < 0) return FromErrno(errno);
     bool append = (fl & O_APPEND) != 0;
     if (append && fcntl(fd, F_SETFL, fl & ~O_APPEND) != 0) return FromErrno(errno);
-    FsStatus status = FsStatus::kOk;
-    const char* p = static_cast<const char*>(buf);
-    while (*put < count) {
-        ssize_t w = pwrite(fd, p + *put, Piece(count - *put), static_cast<off_t>(offset + *put));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            status = FromErrno(errno);
-            break;
-        }
-        if (w == 0) {
-            status = FsStatus::kNoSpace;
-            break;
-        }
-        *put += static_cast<uint64_t>(w);
-    }
+    const FsStatus status = WriteAll(buf, count, put, [&](const char* p, size_t n, uint64_t done) {
+        return pwrite(fd, p, n, static_cast<off_t>(offset + done));
+    });
     if (append) fcntl(fd, F_SETFL, fl);
     return status;
 }
 
 FsStatus PlatformFileAppend(int32_t fd, const void* buf, uint64_t count, uint64_t* put,
                             uint64_t* end) {
-    *put = 0;
-    const char* p = static_cast<const char*>(buf);
-    FsStatus status = FsStatus::kOk;
-    while (*put < count) {
-        ssize_t w = write(fd, p + *put, Piece(count - *put));
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            status = FromErrno(errno);
-            break;
-        }
-        if (w == 0) {
-            status = FsStatus::kNoSpace;
-            break;
-        }
-        *put += static_cast<uint64_t>(w);
-    }
+    const FsStatus status = WriteAll(buf, count, put, [&](const char* p, size_t n, uint64_t) {
+        return write(fd, p, n);
+    });
     off_t here = lseek(fd, 0, SEEK_CUR);
     if (here < 0) return status == FsStatus::kOk ? FromErrno(errno) : status;
     *end = static_cast<uint64_t>(here);
