@@ -14,7 +14,7 @@ void ClientThread(void* arg) {
         // owner at every level: the client cannot run until it is gone.
         char refusal[512];
         if (v3SignalRegisterRefusal(refusal, sizeof refusal) == 0) LogPrint("%s\n", refusal);
-        if (LogLevelOn(3)) LogPrint("Signal registration failed\n");
+        LogAt(kLogNormal, "Signal registration failed\n");
         // The self-interrupt would find no handler of signal 2 to run (its
         // registration is what failed) and end the process without the
         // shutdown line; the handler it would have run is called instead.

@@ -61,13 +61,11 @@ uint32_t Supervise(const char* command, bool cleanup) {
 }
 
 void AnnounceRun(const char* suffix, const char* command, bool output_started) {
-    if (!output_started && LogLevelOn(3)) {
-        LogPrint("Warning: Couldn't start output thread for work unit %s\n", suffix);
-    }
+    if (!output_started) LogAt(kLogNormal, "Warning: Couldn't start output thread for work unit %s\n", suffix);
     const char* stamp = MakeTimeStamp(kStampFull);
-    if (LogLevelOn(3)) LogPrint("Working on Unit %s %s\n", suffix, stamp);
-    if (LogLevelOn(3)) LogPrint("+ Working ...\n");
-    if (LogLevelOn(8)) LogPrint("- Calling '%s'\n\n", command);
+    LogAt(kLogNormal, "Working on Unit %s %s\n", suffix, stamp);
+    LogAt(kLogNormal, "+ Working ...\n");
+    LogAt(kLogTrace, "- Calling '%s'\n\n", command);
 }
 
 }  // namespace
@@ -112,9 +110,9 @@ CoreCommandOptions NextCoreOptions(const ClientState& s, bool cleanup) {
 uint32_t RunCore(const ClientState& state, const char* core_file, const char* work_dir,
                  const char* suffix, int cleanup) {
     char command[kCoreCommandLineMax + 1];
-    if (BuildCoreCommandLine(command, core_file, work_dir, suffix, NextCoreOptions(state, cleanup != 0)) != 0 &&
-        LogLevelOn(3)) {
-        LogPrint("- Command line for %s too long; core not started\n", core_file);
+    const CoreCommandOptions options = NextCoreOptions(state, cleanup != 0);
+    if (BuildCoreCommandLine(command, core_file, work_dir, suffix, options) != 0) {
+        LogAt(kLogNormal, "- Command line for %s too long; core not started\n", core_file);
     }
     CoreOutputHandshake handshake;
     std::snprintf(handshake.log_path, sizeof handshake.log_path, "%s%s%s%s", work_dir,

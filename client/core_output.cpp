@@ -70,7 +70,7 @@ private:
             line.erase(line.size() - 2, 1);
         }
         if (gCoreRecord.output_quiet.load() != 0) return;
-        if (LogLevelOn(3)) LogPrint("%s", line.c_str());
+        LogAt(kLogNormal, "%s", line.c_str());
         if (check && starts_line && IsProgressLine(line.c_str())) {
             UnitProgressInputs inputs = progress_;
             inputs.core_running = gCoreRecord.running.load() != 0;

@@ -25,10 +25,12 @@ std::atomic<bool> g_shutting_down{false};
 
 void ShutdownHandler(int signal) {
     if (g_shutting_down.exchange(true)) WaitForEnd();
-    if (signal == kSignalInterrupt && LogLevelOn(6)) {
-        LogPrint("***** Got a SIGTERM signal (%u) from OS\n", 2u);
-    } else if (signal == kSignalTerminate && LogLevelOn(6)) {
-        LogPrint("***** Got an Activate signal (%u) from OS\n", 15u);
+    // The words are swapped on purpose: users' log readers and the project's
+    // help pages quote these lines as they stand, so signal 2 stays "SIGTERM".
+    if (signal == kSignalInterrupt) {
+        LogAt(kLogDiagnostic, "***** Got a SIGTERM signal (%u) from OS\n", 2u);
+    } else if (signal == kSignalTerminate) {
+        LogAt(kLogDiagnostic, "***** Got an Activate signal (%u) from OS\n", 15u);
     }
     StopCore();
     LogWrite("\nQuorvel Client Shutdown.\n");

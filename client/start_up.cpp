@@ -84,10 +84,10 @@ void EnsureStatusPage() {
 void EnsureWorkDirectory() {
     v3Dir test{};
     if (v3DirOpen(&test, "work/", kDirModeTest) == 0) return;
-    if (LogLevelOn(3)) LogPrint("Work directory not found. Creating...\n");
+    LogAt(kLogNormal, "Work directory not found. Creating...\n");
     v3Dir made{};
     if (v3DirOpen(&made, "work/", kDirModeCreate) != 0) {
-        if (LogLevelOn(2)) LogPrint("+ Could not access or create work directory, exiting.\n");
+        LogAt(kLogEssential, "+ Could not access or create work directory, exiting.\n");
         v3Exit(-1);
     }
 }
@@ -95,21 +95,21 @@ void EnsureWorkDirectory() {
 void LoadOrCreateQueue(ClientState* state) {
     state->work_queue = LoadQueue();
     if (state->work_queue) return;
-    if (LogLevelOn(3)) LogPrint("Could not open work queue, generating new queue...\n");
+    LogAt(kLogNormal, "Could not open work queue, generating new queue...\n");
     state->work_queue = NewWorkQueue();
     if (!state->work_queue || SaveQueue(state->work_queue.get()) != 0) {
-        if (LogLevelOn(6)) LogPrint("Fatal: Could not save work queue to disk\n");
+        // Level 6, not 2, as this line has always been: scripts and service
+        // managers read the exit code, and the default log users compare stays as it was.
+        LogAt(kLogDiagnostic, "Fatal: Could not save work queue to disk\n");
         v3Exit(-1);
     }
 }
 
 void MeasureMachine(ClientState* state) {
     if (state->run_mode == MODE_QUEUEINFO) return;
-    if (LogLevelOn(3)) LogPrint("+ Benchmarking ...\n");
+    LogAt(kLogNormal, "+ Benchmarking ...\n");
     state->benchmark = RunBenchmark() * 4;
-    if (LogLevelOn(4)) {
-        LogPrint("The benchmark result is %u\n", static_cast<uint32_t>(state->benchmark));
-    }
+    LogAt(kLogDetail, "The benchmark result is %u\n", static_cast<uint32_t>(state->benchmark));
 }
 
 [[noreturn]] void RefuseCommandLine(const ClientState* state) {
@@ -169,7 +169,7 @@ void ClientMain(int argument_count, char** argument_list) {
     StartUp(state);
 
     if (v3ThreadStart(nullptr, ClientThread, state, kClientThreadStack) != 0) {
-        if (LogLevelOn(3)) LogPrint("Error starting client thread\n");
+        LogAt(kLogNormal, "Error starting client thread\n");
         v3Exit(-1);
     }
     for (;;) v3Sleep(268435455);

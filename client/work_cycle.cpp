@@ -58,7 +58,7 @@ void WorkCycle::MakeSuffix() {
 // message when the queue is full and nothing could be freed.
 bool WorkCycle::FetchNext() {
     if (ops_.get_work(queue_, &index_) != 0) {
-        if (LogLevelOn(3)) LogPrint("Fatal: Work queue full\n");
+        LogAt(kLogNormal, "Fatal: Work queue full\n");
         return false;
     }
     MakeSuffix();
@@ -69,24 +69,20 @@ bool WorkCycle::FetchNext() {
 bool WorkCycle::RunOneShot() {
     switch (state_->run_mode) {
     case MODE_QUEUEINFO:
-        if (LogLevelOn(3)) LogPrint("Queue Status:\n");
+        LogAt(kLogNormal, "Queue Status:\n");
         PrintQueueInfo(queue_);
         break;
     case MODE_DELETE:
         index_ = state_->mode_argument;
-        if (LogLevelOn(3)) LogPrint("Deleting work unit #%u from work queue...\n", index_);
-        if (delete_unit_(index_) != 0 && LogLevelOn(3)) {
-            LogPrint("- Failed to delete the requested work unit\n");
-        }
+        LogAt(kLogNormal, "Deleting work unit #%u from work queue...\n", index_);
+        if (delete_unit_(index_) != 0) LogAt(kLogNormal, "- Failed to delete the requested work unit\n");
         break;
     case MODE_SEND:
-        if (LogLevelOn(3)) LogPrint("Attempting to return result(s) to server...\n");
+        LogAt(kLogNormal, "Attempting to return result(s) to server...\n");
         if (state_->mode_argument == 1) {
-            if (ops_.send_all(queue_) != 0 && LogLevelOn(3)) {
-                LogPrint("- Failed to send all units to server\n");
-            }
-        } else if (ops_.send_finished(queue_, state_->send_index) != 0 && LogLevelOn(3)) {
-            LogPrint("- Failed to send unit %02d to server\n", static_cast<int>(state_->send_index));
+            if (ops_.send_all(queue_) != 0) LogAt(kLogNormal, "- Failed to send all units to server\n");
+        } else if (ops_.send_finished(queue_, state_->send_index) != 0) {
+            LogAt(kLogNormal, "- Failed to send unit %02d to server\n", static_cast<int>(state_->send_index));
         }
         break;
     default:
@@ -103,14 +99,14 @@ bool WorkCycle::Start() {
         index_ = queue_->current;
     }
     if (index_ >= kQueueSlots) {
-        if (LogLevelOn(6)) LogPrint("- Bad Index stored in Work Queue. Has been reset to zero.\n");
+        LogAt(kLogDiagnostic, "- Bad Index stored in Work Queue. Has been reset to zero.\n");
         index_ = 0;
     }
     if (RunOneShot()) return false;
 
     ops_.check_deadlines(queue_);
     if (v3ThreadStart(nullptr, ops_.autosend, ops_.autosend_arg, kAutosendThreadStack) != 0) {
-        if (LogLevelOn(3)) LogPrint("Warning: Could not start work queue send thread\n");
+        LogAt(kLogNormal, "Warning: Could not start work queue send thread\n");
         ops_.send_all(queue_);
     }
     if (Entry().status != kSlotReady) return FetchNext();
@@ -120,23 +116,23 @@ bool WorkCycle::Start() {
 
 bool WorkCycle::RunPass() {
     SetSlotStatus(kSlotActive);
-    if (LogLevelOn(3)) LogPrint("\n");
-    if (LogLevelOn(3)) LogPrint("+ Processing work unit\n");
+    LogAt(kLogNormal, "\n");
+    LogAt(kLogNormal, "+ Processing work unit\n");
     const QueueEntry entry = Entry();
     char core_file[kCoreFileNameSize];
     MakeCoreFileName(core_file, state_->edition_code, entry.core_type());
-    if (LogLevelOn(3)) LogPrint("Core required: %s\n", core_file);
+    LogAt(kLogNormal, "Core required: %s\n", core_file);
 
     uint32_t status = kCoreMissing;
     if (CorePresent(core_file)) {
-        if (LogLevelOn(3)) LogPrint("Core found.\n");
+        LogAt(kLogNormal, "Core found.\n");
         // A mark left by an earlier core that ended on its own before the
         // interrupt reached it must not turn this core's 102 into a drop.
         gDeadlineInterruptMark.store(0);
         status = RunCore(*state_, core_file, "work/", suffix_, 0);
-        if (LogLevelOn(3)) LogPrint("CoreStatus = %X (%d)\n", status, static_cast<int>(status));
-    } else if (LogLevelOn(3)) {
-        LogPrint("Core not found.\n");
+        LogAt(kLogNormal, "CoreStatus = %X (%d)\n", status, static_cast<int>(status));
+    } else {
+        LogAt(kLogNormal, "Core not found.\n");
     }
     c_.core_status = status;
 

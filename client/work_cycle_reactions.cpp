@@ -9,15 +9,14 @@
 #include "support/time_value.h"
 
 WorkCycle::Next WorkCycle::React(uint32_t status, const QueueEntry& entry) {
-    const bool say = LogLevelOn(3);
     switch (status) {
     case kCoreSettingsChanged:
-        if (say) LogPrint("+ Restarting core (settings changed) \n");
+        LogAt(kLogNormal, "+ Restarting core (settings changed) \n");
         gSettingsRestartMark.store(1);
         return Next::kErrorCheck;
     case kCoreStartFailed: {
         const std::string name = entry.core_name();
-        if (say) LogPrint("+ Error starting %s core.\n", name.empty() ? "Quorvel" : name.c_str());
+        LogAt(kLogNormal, "+ Error starting %s core.\n", name.empty() ? "Quorvel" : name.c_str());
         c_.core_errors += 1;
         return Next::kErrorCheck;
     }
@@ -28,52 +27,52 @@ WorkCycle::Next WorkCycle::React(uint32_t status, const QueueEntry& entry) {
         return Next::kFinish;
     }
     case kCoreSpecialExit:
-        if (say) LogPrint("Core internal error: SPECIAL_EXIT\n");
+        LogAt(kLogNormal, "Core internal error: SPECIAL_EXIT\n");
         c_.core_errors += 1;
         return Next::kErrorCheck;
     case kCoreInterrupted:
         return ReactToInterrupt();
     case kCoreOutOfDate:
-        if (say) LogPrint("+ Core out of date. Auto updating...\n");
+        LogAt(kLogNormal, "+ Core out of date. Auto updating...\n");
         if (c_.new_core != 0) {
-            if (say) LogPrint("New core downloaded for this work unit, but still out of date.\n");
+            LogAt(kLogNormal, "New core downloaded for this work unit, but still out of date.\n");
             c_.drop_mark = 1;
         }
         c_.core_errors += 3;
         return Next::kErrorCheck;
     case kCoreBadFormat:
-        if (say) LogPrint("+ The core could not recognize the format of the provided work file.\n");
+        LogAt(kLogNormal, "+ The core could not recognize the format of the provided work file.\n");
         c_.drop_mark = 1;
         return Next::kErrorCheck;
     case kCoreUnitInvalid:
-        if (say) LogPrint("+ The core could not validate the current work unit for processing.\n");
+        LogAt(kLogNormal, "+ The core could not validate the current work unit for processing.\n");
         c_.drop_mark = 1;
         return Next::kErrorCheck;
     case kCoreUnitCorrupt:
-        if (say) LogPrint("+ Work unit files corrupt\n");
-        if (say) LogPrint("Possibly received incorrectly.\n");
+        LogAt(kLogNormal, "+ Work unit files corrupt\n");
+        LogAt(kLogNormal, "Possibly received incorrectly.\n");
         c_.drop_mark = 1;
         return Next::kErrorCheck;
     case kCoreUnitEnded:
         return Next::kFinish;
     case kCoreBadArguments:
-        if (say) LogPrint("Client internal error: Core did not recognize client arguments.\n");
+        LogAt(kLogNormal, "Client internal error: Core did not recognize client arguments.\n");
         c_.core_errors += 1;
         return Next::kErrorCheck;
     case kCoreNoWorkFiles:
-        if (say) LogPrint("The core could not find the work files specified. Removing from queue\n");
+        LogAt(kLogNormal, "The core could not find the work files specified. Removing from queue\n");
         c_.drop_mark = 1;
         return Next::kErrorCheck;
     case kCoreFileError:
-        if (say) LogPrint("Error opening or reading from a file.\n");
+        LogAt(kLogNormal, "Error opening or reading from a file.\n");
         c_.drop_mark = 1;
         return Next::kErrorCheck;
     case kCoreMissing:
-        if (say) LogPrint("- Core is not present or corrupted.\n");
+        LogAt(kLogNormal, "- Core is not present or corrupted.\n");
         c_.core_errors += 3;
         return Next::kErrorCheck;
     default:
-        if (say) LogPrint("Client-core communications error: ERROR 0x%x\n", status);
+        LogAt(kLogNormal, "Client-core communications error: ERROR 0x%x\n", status);
         c_.core_errors += 1;
         c_.drop_mark = 1;
         return Next::kErrorCheck;
@@ -85,7 +84,7 @@ WorkCycle::Next WorkCycle::React(uint32_t status, const QueueEntry& entry) {
 // wants the client to stop too.
 WorkCycle::Next WorkCycle::ReactToInterrupt() {
     if (gDeadlineInterruptMark.load() == 0) {
-        if (LogLevelOn(3)) LogPrint("+ Shutdown requested by user. Exiting.");
+        LogAt(kLogNormal, "+ Shutdown requested by user. Exiting.");
         ops_.self_interrupt();
         return Next::kEnd;
     }
@@ -97,7 +96,7 @@ WorkCycle::Next WorkCycle::ReactToInterrupt() {
 // 100 and 114: the result is returned and the next unit taken. False when
 // no next unit can be had.
 bool WorkCycle::Finish() {
-    if (LogLevelOn(3)) LogPrint("Sending work to server\n");
+    LogAt(kLogNormal, "Sending work to server\n");
     {
         QueueGuard guard(*queue_);
         QueueEntry& e = queue_->entries[index_];
@@ -116,8 +115,8 @@ bool WorkCycle::Finish() {
 }
 
 void WorkCycle::Pause() {
-    if (LogLevelOn(3)) LogPrint("+ Paused after finishing unit\n");
-    if (LogLevelOn(3)) LogPrint("Press Enter to continue, Ctrl-C to exit...\n");
+    LogAt(kLogNormal, "+ Paused after finishing unit\n");
+    LogAt(kLogNormal, "Press Enter to continue, Ctrl-C to exit...\n");
     char line[256];
     ops_.read_line(line, sizeof line, 0);
     state_->pause = 0;

@@ -26,7 +26,7 @@ void WorkCycle::ErrorCheck(const QueueEntry& entry, const char* core_file) {
     if (c_.core_errors < kErrorsForRedownload) return;
     c_.redownloads += 1;
     if (c_.redownloads > kRedownloadsBeforeSleep) SleepOneDay();
-    if (LogLevelOn(3)) LogPrint("- Attempting to download new core...\n");
+    LogAt(kLogNormal, "- Attempting to download new core...\n");
     DownloadCore(entry, core_file);
     c_.core_errors = 0;
     c_.download_attempts = 0;
@@ -36,17 +36,14 @@ void WorkCycle::ErrorCheck(const QueueEntry& entry, const char* core_file) {
 // Cores that fail again and again point at something a user must look at;
 // the client stops hammering the download host until then.
 void WorkCycle::SleepOneDay() {
-    const bool say = LogLevelOn(3);
-    if (say) {
-        LogPrint(
+    LogAt(kLogNormal, 
             "\nQuorvel will go to sleep for 1 day as there have been %i consecutive Cores executed which failed to complete a work unit.\n",
             static_cast<int>(kRedownloadsBeforeSleep));
-        LogPrint("(To wake it up early, quit the application and restart it.)\n");
-        LogPrint("If the problem persists, please see %s for help.\n", QRV_WEB_ADDRESS);
-        LogPrint("+ Sleeping...\n\n");
-    }
+    LogAt(kLogNormal, "(To wake it up early, quit the application and restart it.)\n");
+    LogAt(kLogNormal, "If the problem persists, please see %s for help.\n", QRV_WEB_ADDRESS);
+    LogAt(kLogNormal, "+ Sleeping...\n\n");
     v3Sleep(kOneDayMs);
-    if (say) LogPrint("Waking.\n");
+    LogAt(kLogNormal, "Waking.\n");
 }
 
 void WorkCycle::DownloadCore(const QueueEntry& entry, const char* core_file) {
@@ -56,13 +53,11 @@ void WorkCycle::DownloadCore(const QueueEntry& entry, const char* core_file) {
         c_.download_attempts += 1;
         if (c_.download_attempts > kDownloadRetries) {
             c_.drop_mark = 1;
-            if (LogLevelOn(3)) LogPrint("- Giving up on downloading core, trying new work unit instead\n");
+            LogAt(kLogNormal, "- Giving up on downloading core, trying new work unit instead\n");
             return;
         }
-        if (LogLevelOn(3)) {
-            LogPrint("+ Core download error (#%d), waiting before retry...\n\n",
-                     static_cast<int>(c_.download_attempts + 1));
-        }
+        LogAt(kLogNormal, "+ Core download error (#%d), waiting before retry...\n\n",
+              static_cast<int>(c_.download_attempts + 1));
         RetryBackoff(0, 0, 0);
     }
 }
@@ -76,7 +71,7 @@ bool WorkCycle::DropStep() {
         LogPrint("Deleting current work unit & continuing...\n");
         delete_unit_(index_);
     } else {
-        if (LogLevelOn(3)) LogPrint("Too many errors during run. Purging queue.\n");
+        LogAt(kLogNormal, "Too many errors during run. Purging queue.\n");
         PurgeQueue(queue_, delete_unit_);
         // The current unit went with the purge: no core is run on its
         // emptied slot; the next unit is fetched at once.

@@ -18,9 +18,7 @@ int SaveClientConfig() {
     // client.cfg may hold the proxy password in plain text: whatever mode
     // the file had, a save leaves it readable by its owner alone.
     const int rc = v3ConfigSave(ClientConfig(), kClientConfigFile, kSecretFilePermissions);
-    if (rc != 0 && LogLevelOn(3)) {
-        LogPrint("- Warning: Could not save %s (error %d)\n", kClientConfigFile, rc);
-    }
+    if (rc != 0) LogAt(kLogNormal, "- Warning: Could not save %s (error %d)\n", kClientConfigFile, rc);
     return rc;
 }
 

@@ -15,8 +15,8 @@ int WriteDefaultSettings(uint32_t edition_code) {
     const int rc = v3ConfigLoad(config, kClientConfigFile);
     if (rc != 0) {
         v3ConfigClear(config);
-        if (rc != kFileErrNotFound && v3FileMoveAside(kClientConfigFile, ".bad") == 0 && LogLevelOn(3)) {
-            LogPrint("- Could not read %s; it is kept as %s.bad\n", kClientConfigFile, kClientConfigFile);
+        if (rc != kFileErrNotFound && v3FileMoveAside(kClientConfigFile, ".bad") == 0) {
+            LogAt(kLogNormal, "- Could not read %s; it is kept as %s.bad\n", kClientConfigFile, kClientConfigFile);
         }
     }
     if (v3ConfigGet(config, "settings", "username") == nullptr) {

@@ -29,7 +29,7 @@ void LoadNetworkPermission(Settings& settings) {
     const bool ask = SettingIsYes(Get("settings", "asknet"));
     settings.permission.asknet = ask ? 1 : 0;
     settings.permission.given = ask ? 0 : 1;
-    if (LogLevelOn(3)) LogPrint(ask ? "- Ask before connecting: Yes\n" : "- Ask before connecting: No\n");
+    LogAt(kLogNormal, ask ? "- Ask before connecting: Yes\n" : "- Ask before connecting: No\n");
 }
 
 // No range test here: the core and the work request take what is written.
@@ -64,7 +64,7 @@ void LoadProxyCredentials(ProxySettings& proxy) {
     const char* password = Get("http", "proxy_passwd");
     if (password != nullptr && password[0] != '\0' &&
         v3StrCopy(proxy.password, password, sizeof proxy.password) == 0) {
-        if (LogLevelOn(3)) LogPrint("- Proxy password enabled\n");
+        LogAt(kLogNormal, "- Proxy password enabled\n");
         return;
     }
     // A password that was refused is not half-used: the proxy is asked
@@ -86,19 +86,17 @@ int LoadProxy(Settings& settings, const char* program_name) {
     if (!SettingIsYes(active)) return 0;
     const char* host = Get("http", "host");
     if (host == nullptr) {
-        if (LogLevelOn(3)) {
-            LogPrint("Bad proxy settings. Use %.30s -config to reconfigure\n", program_name);
-        }
+        LogAt(kLogNormal, "Bad proxy settings. Use %.30s -config to reconfigure\n", program_name);
         return -1;
     }
     if (v3ResolveHost(&proxy.address, 1, host) < 1) {
-        if (LogLevelOn(3)) LogPrint("Failed to resolve hostname for proxy. Will connect directly.\n");
+        LogAt(kLogNormal, "Failed to resolve hostname for proxy. Will connect directly.\n");
         proxy.address = 0;
     }
-    if (LogLevelOn(3)) LogPrint("- Proxy: %s", host);
+    LogAt(kLogNormal, "- Proxy: %s", host);
     const char* port = Get("http", "port");
     if (port == nullptr) {
-        if (LogLevelOn(3)) LogPrint("+ Bad proxy settings. Please reconfigure\n");
+        LogAt(kLogNormal, "+ Bad proxy settings. Please reconfigure\n");
         proxy.port = 0;
         return -1;
     }
@@ -108,7 +106,7 @@ int LoadProxy(Settings& settings, const char* program_name) {
     if (ReadSettingNumber(port, 10, &number) == 0 && number <= 0xFFFF) {
         proxy.port = static_cast<uint16_t>(number);
     }
-    if (LogLevelOn(3)) LogPrint(":%u\n", proxy.port);
+    LogAt(kLogNormal, ":%u\n", proxy.port);
     LoadProxyCredentials(proxy);
     return 0;
 }
@@ -123,7 +121,7 @@ int LoadConnection(Settings& settings, const char* program_name) {
         usereg = "no";
     }
     if (SettingIsYes(usereg)) {
-        if (LogLevelOn(3)) LogPrint("- Use IE connection settings: Yes\n");
+        LogAt(kLogNormal, "- Use IE connection settings: Yes\n");
         settings.usereg = 1;
         return 0;
     }
@@ -133,7 +131,7 @@ int LoadConnection(Settings& settings, const char* program_name) {
 void ShowUserName(uint32_t edition_code) {
     const char* name = Get("settings", "username");
     if (name == nullptr) return;
-    if (LogLevelOn(3)) {
+    if (LogLevelOn(kLogNormal)) {
         LogPrint("- User name: %s", name);
         const char* team = Get("settings", "team");
         if (team != nullptr) {
@@ -145,9 +143,9 @@ void ShowUserName(uint32_t edition_code) {
     char registry_name[kRegistryNameSize];
     int32_t team = 0;
     if (edition_code == 5 && ReadRegistryUser(edition_code, registry_name, &team) == 0 &&
-        v3StrCompare(registry_name, name, 250) != 0 && LogLevelOn(3)) {
-        LogPrint("\nWarning: Username from client.cfg didn't match registry (%s vs %s)\n", name,
-                 registry_name);
+        v3StrCompare(registry_name, name, 250) != 0) {
+        LogAt(kLogNormal, "\nWarning: Username from client.cfg didn't match registry (%s vs %s)\n", name,
+              registry_name);
     }
 }
 
@@ -157,22 +155,20 @@ int LoadUserID(Settings& settings, uint32_t edition_code, const UserIDSource& ob
         settings.user_id = id;
         char text[24];
         v3StringPrint(text, sizeof text, "%Y", id);
-        if (LogLevelOn(3)) LogPrint("- User ID = %s\n", text);
+        LogAt(kLogNormal, "- User ID = %s\n", text);
         return 0;
     }
-    if (LogLevelOn(3)) {
-        LogPrint("- User ID not found locally\n");
-        LogPrint("+ Requesting User ID from server\n");
-    }
+    LogAt(kLogNormal, "- User ID not found locally\n");
+    LogAt(kLogNormal, "+ Requesting User ID from server\n");
     char text[101];
     if (!obtain_user_id || obtain_user_id(settings, text, sizeof text) != 0 ||
         v3ReadNumber(&id, sizeof id, 0, text, 16, 1) != 0) {
-        if (LogLevelOn(4)) LogPrint("- Fatal: Could not get new user ID\n");
+        LogAt(kLogDetail, "- Fatal: Could not get new user ID\n");
         return -1;
     }
-    if (LogLevelOn(4)) LogPrint("- Received User ID = %s\n", text);
+    LogAt(kLogDetail, "- Received User ID = %s\n", text);
     settings.user_id = id;
-    if (LoadSaveUserID(edition_code, &id, 1) != 0 && LogLevelOn(3)) LogPrint("- Warning: Could not save user ID\n");
+    if (LoadSaveUserID(edition_code, &id, 1) != 0) LogAt(kLogNormal, "- Warning: Could not save user ID\n");
     return 0;
 }
 
@@ -184,10 +180,8 @@ void LoadMachineID(Settings& settings) {
         SaveClientConfig();
     }
     settings.machine_id = id;
-    if (LogLevelOn(3)) {
-        LogPrint("- Machine ID: %u\n", id);
-        LogPrint("\n");
-    }
+    LogAt(kLogNormal, "- Machine ID: %u\n", id);
+    LogAt(kLogNormal, "\n");
 }
 
 }  // namespace

@@ -12,7 +12,7 @@ namespace {
 v3Lock g_count_lock{};
 
 int WriteCount(uint32_t count) {
-    if (LogLevelOn(3)) LogPrint("+ Number of Units Completed: %u\n", count);
+    LogAt(kLogNormal, "+ Number of Units Completed: %u\n", count);
     char text[16];
     v3StringPrint(text, sizeof text, "%u", count);
     v3ConfigSet(ClientConfig(), "settings", "local", text);
@@ -30,7 +30,7 @@ int CountLocked(Settings& settings) {
     }
     // The in-memory count stays 0, so the next unit reads "1" back and
     // counts 2.
-    if (LogLevelOn(3)) LogPrint("+ Starting local stats count at 1\n");
+    LogAt(kLogNormal, "+ Starting local stats count at 1\n");
     v3ConfigSet(ClientConfig(), "settings", "local", "1");
     return SaveClientConfig();
 }

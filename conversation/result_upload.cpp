@@ -46,50 +46,41 @@ void AcceptedFollowUp(Settings& settings, const QueueEntry& entry) {
 }
 
 int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
-    const bool say = LogLevelOn(3);
     switch (reply) {
         case 400:
-            if (say) {
-                LogPrint("+ Results successfully sent\n");
-                LogPrint("Thank you for your contribution to Quorvel.\n");
-            }
+            LogAt(kLogNormal, "+ Results successfully sent\n");
+            LogAt(kLogNormal, "Thank you for your contribution to Quorvel.\n");
             AcceptedFollowUp(settings, entry);
             return 0;
         case 404:
-            if (say) LogPrint("- Server reports problem with unit.\n");
+            LogAt(kLogNormal, "- Server reports problem with unit.\n");
             return kUploadRefused;
         case 420:
-            if (say) LogPrint("- Core version used on unit below what server demands.\n");
+            LogAt(kLogNormal, "- Core version used on unit below what server demands.\n");
             return kUploadRefused;
         case 430:
-            if (say) LogPrint("- Core type used on unit not what server demands.\n");
+            LogAt(kLogNormal, "- Core type used on unit not what server demands.\n");
             return kUploadRefused;
         case 434:
-            if (say) LogPrint("- Server has already received unit.\n");
+            LogAt(kLogNormal, "- Server has already received unit.\n");
             return kUploadRefused;
         case 440:
-            if (say) LogPrint("- Server reports deadline for unit has passed.\n");
+            LogAt(kLogNormal, "- Server reports deadline for unit has passed.\n");
             return kUploadRefused;
         case 444:
-            if (say) {
-                LogPrint("- Server reports digital signature does not match.\n");
-                LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
-            }
+            LogAt(kLogNormal, "- Server reports digital signature does not match.\n");
+            LogAt(kLogNormal, "  (May be due to corruption during network transmission or a corrupted file.)\n");
             return -1;
         case 450:
-            if (say) {
-                LogPrint("- Server reports packet it received specified a data size of 0.\n");
-                LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
-            }
+            LogAt(kLogNormal, "- Server reports packet it received specified a data size of 0.\n");
+            LogAt(kLogNormal, "  (May be due to corruption during network transmission or a corrupted file.)\n");
             return -1;
         case 454:
-            if (say) {
-                LogPrint("- Server reports packet it received an incomplete payload.\n");
-                LogPrint("  (May be due to packet loss during network transmission or a corrupted file.)\n");
-            }
+            LogAt(kLogNormal, "- Server reports packet it received an incomplete payload.\n");
+            LogAt(kLogNormal, "  (May be due to packet loss during network transmission or a corrupted file.)\n");
             return -1;
         default:
-            if (say) LogPrint("- Unknown packet returned from server, expected ACK for results\n");
+            LogAt(kLogNormal, "- Unknown packet returned from server, expected ACK for results\n");
             return -1;
     }
 }
@@ -101,19 +92,19 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     if (entry == nullptr || results_file == nullptr) return kUploadUnusable;
     std::lock_guard<std::mutex> hold(g_upload_lock);
     LogWrite("\n\n");
-    if (LogLevelOn(3)) LogPrint("+ Attempting to send results\n");
-    if (LogLevelOn(9)) LogPrint("- Reading file %s from core\n", results_file);
+    LogAt(kLogNormal, "+ Attempting to send results\n");
+    LogAt(kLogFullTrace, "- Reading file %s from core\n", results_file);
 
     const int64_t count = ReadResults(results_file);
     if (count <= 0) {
-        if (LogLevelOn(3)) LogPrint("- Error: Could not read results file %s from disk\n", results_file);
+        LogAt(kLogNormal, "- Error: Could not read results file %s from disk\n", results_file);
         return count == 0 ? kUploadUnusable : -1;
     }
     const uint32_t size = static_cast<uint32_t>(count);
-    if (LogLevelOn(6)) LogPrint("  (Read %u bytes from disk)\n", size);
+    LogAt(kLogDiagnostic, "  (Read %u bytes from disk)\n", size);
     const uint32_t address = entry->server_address();
     if (address == 0) {
-        if (LogLevelOn(3)) LogPrint("- Error: Results file corrupt\n");
+        LogAt(kLogNormal, "- Error: Results file corrupt\n");
         return kUploadUnusable;
     }
     AskNetworkPermission(access.permission);
@@ -127,7 +118,7 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     const uint16_t port = static_cast<uint16_t>(entry->server_port() & 0xFFFF);
     if (access.transport.Post(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes,
                               nullptr) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server (results)\n");
+        LogAt(kLogNormal, "+ Could not connect to Work Server (results)\n");
         return -1;
     }
     return Verdict(GetBE32(g_upload, kWhPacketType), settings, *entry);

@@ -50,10 +50,8 @@ int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
         return 0;
     }
     if (result == kUploadUnusable) {
-        if (LogLevelOn(3)) {
-            LogPrint("- Error: Could not read unit %02d file. Removing from queue.\n",
-                     static_cast<int>(index));
-        }
+        LogAt(kLogNormal, "- Error: Could not read unit %02d file. Removing from queue.\n",
+              static_cast<int>(index));
         if (same) EmptySlot(queue, index);
         return -1;
     }
@@ -63,16 +61,14 @@ int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
     }
     CalendarTime when{};
     v3TimeToCalendar(&when, sent.completed);
-    if (LogLevelOn(3)) {
-        LogPrint("- Error: Could not transmit unit %02d (completed %s %u). Keeping unit in queue.\n",
-                 static_cast<int>(index), kMonthNames[when.month], when.day + 1);
-    }
+    LogAt(kLogNormal, "- Error: Could not transmit unit %02d (completed %s %u). Keeping unit in queue.\n",
+          static_cast<int>(index), kMonthNames[when.month], when.day + 1);
     return -1;
 }
 
 int SendUnit(WorkQueue* queue, uint32_t index, const ResultUploader& upload) {
     if (index >= kQueueSlots) {
-        if (LogLevelOn(6)) LogPrint("- Error: Bad queue index while trying to send finished unit\n");
+        LogAt(kLogDiagnostic, "- Error: Bad queue index while trying to send finished unit\n");
         return -1;
     }
     QueueEntry unit;
@@ -81,7 +77,7 @@ int SendUnit(WorkQueue* queue, uint32_t index, const ResultUploader& upload) {
         unit = queue->entries[index];
     }
     if (unit.status != kSlotDone) {
-        if (LogLevelOn(6)) LogPrint("- Warning: Asked to send unfinished unit to server\n");
+        LogAt(kLogDiagnostic, "- Warning: Asked to send unfinished unit to server\n");
         return -1;
     }
     char results_file[kSlotFileNameSize];
@@ -102,10 +98,8 @@ void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter del
         if (e.status != status || e.has_deadline == 0 || !DeadlinePassed(e.deadline)) continue;
         CalendarTime when{};
         v3TimeToCalendar(&when, e.deadline);
-        if (LogLevelOn(3)) {
-            LogPrint("Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(i),
-                     kMonthNames[when.month], when.day + 1, when.hour, when.minute);
-        }
+        LogAt(kLogNormal, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(i),
+              kMonthNames[when.month], when.day + 1, when.hour, when.minute);
         if (remove) delete_unit(i);
     }
 }
@@ -115,7 +109,7 @@ void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter del
 int SendFinishedUnit(const ResultReturn& r, uint32_t index) {
     if (g_sending.exchange(1) != 0) {
         // The flag belongs to the send in progress; it stays set.
-        if (LogLevelOn(9)) LogPrint("- Already sending work\n");
+        LogAt(kLogFullTrace, "- Already sending work\n");
         return -1;
     }
     const int result = r.queue != nullptr && r.upload ? SendUnit(r.queue, index, r.upload) : -1;
@@ -126,7 +120,7 @@ int SendFinishedUnit(const ResultReturn& r, uint32_t index) {
 int SendAllFinished(const ResultReturn& r) {
     WorkQueue* queue = r.queue;
     if (queue == nullptr) return -1;
-    if (LogLevelOn(6)) LogPrint("Trying to send all finished work units\n");
+    LogAt(kLogDiagnostic, "Trying to send all finished work units\n");
     uint32_t slots[kQueueSlots];
     const uint32_t n = SlotsWithStatus(queue, kSlotDone, slots);
     uint32_t sent = 0;
@@ -143,7 +137,7 @@ int SendAllFinished(const ResultReturn& r) {
             ++failed;
         }
     }
-    if (LogLevelOn(6)) LogPrint("+ Sent %u completed units to the server\n", sent);
+    LogAt(kLogDiagnostic, "+ Sent %u completed units to the server\n", sent);
     return failed > 0 ? -1 : 0;
 }
 
@@ -160,9 +154,9 @@ void AutosendPass(const ResultReturn& r) {
     // Without a permission record nobody could have given one: nothing goes.
     if (r.permission != nullptr &&
         (r.permission->asknet == 0 || NetworkPermissionGiven(*r.permission) != 0)) {
-        if (LogLevelOn(6)) LogPrint("- Autosending finished units...\n");
+        LogAt(kLogDiagnostic, "- Autosending finished units...\n");
         SendAllFinished(r);
-        if (LogLevelOn(6)) LogPrint("- Autosend completed\n");
+        LogAt(kLogDiagnostic, "- Autosend completed\n");
     }
 }
 

@@ -78,7 +78,7 @@ int RequestUnit(const ServerAccess& access, const AssignmentReply& assignment, W
     char host[16];
     Dotted(host, address);
     if (access.transport.Post(host, CurrentServerPort(), h, kWorkHeaderBytes, h, kWorkHeaderBytes, conn) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server\n");
+        LogAt(kLogNormal, "+ Could not connect to Work Server\n");
         return -1;
     }
     WorkHeaderFromWire(h);
@@ -89,17 +89,17 @@ int RequestUnit(const ServerAccess& access, const AssignmentReply& assignment, W
 // refused. 0 or -1.
 int CheckAssignmentHeader(const WorkHeader& header, Connection& conn) {
     if (LoadHeaderWord(header.bytes, kWhPacketType) != kPacketWorkAssignment) {
-        if (LogLevelOn(4)) LogPrint("- Error: Bad packet type from server, expected work assignment\n");
+        LogAt(kLogDetail, "- Error: Bad packet type from server, expected work assignment\n");
         conn.Close();
         return -1;
     }
     if (LoadHeaderWord(header.bytes, kWhPayloadSize) > kMaxWorkPayload) {
-        if (LogLevelOn(4)) LogPrint("- Error: Work packet too large\n");
+        LogAt(kLogDetail, "- Error: Work packet too large\n");
         conn.Close();
         return -1;
     }
-    if (static_cast<int32_t>(LoadHeaderWord(header.bytes, kWhDeadlineSeconds)) < 1 && LogLevelOn(3)) {
-        LogPrint("- Deadline time not received.\n");
+    if (static_cast<int32_t>(LoadHeaderWord(header.bytes, kWhDeadlineSeconds)) < 1) {
+        LogAt(kLogNormal, "- Deadline time not received.\n");
     }
     return 0;
 }
@@ -107,24 +107,24 @@ int CheckAssignmentHeader(const WorkHeader& header, Connection& conn) {
 // Reads the unit's data and closes the connection. nullptr on failure (the
 // connection is closed then too).
 std::unique_ptr<uint8_t[]> ReceivePayload(uint32_t size, Connection& conn) {
-    if (LogLevelOn(8)) LogPrint("- Receiving payload (expected size: %u)\n", size);
+    LogAt(kLogTrace, "- Receiving payload (expected size: %u)\n", size);
     std::unique_ptr<uint8_t[]> data(new (std::nothrow) uint8_t[size > 0 ? size : 1]());
     const bool read = data != nullptr && conn.Read(data.get(), size) == 0;
     conn.Close();
     if (!read) {
-        if (LogLevelOn(3)) LogPrint("+ Could not get Work unit data from Work Server\n");
+        LogAt(kLogNormal, "+ Could not get Work unit data from Work Server\n");
         return nullptr;
     }
     return data;
 }
 
 void ReportConnectionsClosed(NetworkPermission& permission) {
-    if (LogLevelOn(4)) LogPrint("+ Received work.\n");
+    LogAt(kLogDetail, "+ Received work.\n");
     if (permission.asknet) {
-        if (LogLevelOn(2)) LogPrint("+ Connections closed: You may now disconnect\n");
+        LogAt(kLogEssential, "+ Connections closed: You may now disconnect\n");
         ClearNetworkPermission(permission);
-    } else if (LogLevelOn(3)) {
-        LogPrint("+ Closed connections\n");
+    } else {
+        LogAt(kLogNormal, "+ Closed connections\n");
     }
 }
 
@@ -134,18 +134,18 @@ int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_fi
     if (entry == nullptr || work_file == nullptr || queue == nullptr) return -1;
     WorkHeader header{};
     AssignmentReply assignment{};
-    if (LogLevelOn(3)) LogPrint("+ Attempting to get work packet\n");
+    LogAt(kLogNormal, "+ Attempting to get work packet\n");
     AskNetworkPermission(access.permission);
     if (RequestAssignment(access, &assignment, PerformanceFraction(queue)) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Couldn't get work instructions.\n");
+        LogAt(kLogNormal, "+ Couldn't get work instructions.\n");
         return -1;
     }
     if (assignment.server_address == 0) {
-        if (LogLevelOn(3)) LogPrint("Work Unit has an invalid address.\n");
+        LogAt(kLogNormal, "Work Unit has an invalid address.\n");
         return -1;
     }
     if (assignment.core_location[0] == '\0') {
-        if (LogLevelOn(3)) LogPrint("The core URL is invalid.\n");
+        LogAt(kLogNormal, "The core URL is invalid.\n");
         return -1;
     }
 
@@ -164,7 +164,7 @@ int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_fi
     FillEntry(&filled, assignment, header);
     // A unit whose server cannot be named could never be returned.
     if (filled.server_address() == 0) {
-        if (LogLevelOn(4)) LogPrint("+ Work Unit has an invalid address\n");
+        LogAt(kLogDetail, "+ Work Unit has an invalid address\n");
         return -1;
     }
     // The port field is 32 bits wide but a TCP port is 16: only the low 16

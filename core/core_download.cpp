@@ -43,7 +43,7 @@ int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint
     for (size_t i = 0; i < length; ++i) {
         const unsigned char c = static_cast<unsigned char>(location[i]);
         if (c > 0x20 && c != 0x7F) continue;
-        if (LogLevelOn(3)) LogPrint("- Refused core location: it holds a blank or a control character\n");
+        LogAt(kLogNormal, "- Refused core location: it holds a blank or a control character\n");
         return -1;
     }
 
@@ -70,29 +70,29 @@ int MakeCoreDownloadAddress(CoreDownloadAddress* out, const char* location, uint
 
 int InstallCoreBundle(const char* bundle_name, const char* core_file_name) {
     if (UnzipCore(bundle_name, core_file_name) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "extract");
+        LogAt(kLogNormal, "+ Error: Could not %s core\n", "extract");
         return -1;
     }
-    if (LogLevelOn(3)) LogPrint("+ Core successfully engaged\n");
+    LogAt(kLogNormal, "+ Core successfully engaged\n");
     v3FileDelete(bundle_name);  // a bundle left behind is overwritten next time
     return 0;
 }
 
 int DownloadCore(const ServerAccess& access, uint32_t core_type, const char* core_file_name,
                  const char* core_location, uint8_t download_options) {
-    if (LogLevelOn(3)) LogPrint("+ Downloading new core: %s\n", core_file_name);
+    LogAt(kLogNormal, "+ Downloading new core: %s\n", core_file_name);
     CoreDownloadAddress address;
     char bundle[kBundleNameSize];
     MakeBundleName(bundle, core_type);
     // An empty location names no host; the work fetch refuses those, so none
     // should arrive here.
     if (MakeCoreDownloadAddress(&address, core_location, download_options, core_type) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "download");
+        LogAt(kLogNormal, "+ Error: Could not %s core\n", "download");
         return -1;
     }
-    if (LogLevelOn(6)) LogPrint("Downloading core (%s from %s)\n", address.path, address.host);
+    LogAt(kLogDiagnostic, "Downloading core (%s from %s)\n", address.path, address.host);
     if (FetchCoreBundle(access, address, bundle) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Error: Could not %s core\n", "download");
+        LogAt(kLogNormal, "+ Error: Could not %s core\n", "download");
         return -1;
     }
     return InstallCoreBundle(bundle, core_file_name);

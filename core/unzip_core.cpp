@@ -86,9 +86,7 @@ int WriteCore(v3File* core, v3Buffer* output, uint8_t* piece) {
         if (n == 0) return 0;
         uint64_t put = 0;
         if (v3FileWrite(core, &put, piece, n) != 0 || put != n) {
-            if (LogLevelOn(3)) {
-                LogPrint("Error writing %u bytes to output file\n", static_cast<unsigned>(n));
-            }
+            LogAt(kLogNormal, "Error writing %u bytes to output file\n", static_cast<unsigned>(n));
             return -1;
         }
     }
@@ -101,26 +99,24 @@ void UnzipCoreSetVerifiedHook(UnzipCoreVerifiedHook hook) {
 }
 
 int UnzipCore(const char* bundle_name, const char* core_file_name, uint64_t output_limit) {
-    if (LogLevelOn(3)) LogPrint("Verifying core %s...\n", bundle_name);
+    LogAt(kLogNormal, "Verifying core %s...\n", bundle_name);
     // One open file for both steps: opened again by name for unpacking, a
     // bundle renamed over the verified one in between would be unpacked and
     // run with no valid signature.
     ScopedFile bundle;
     const bool opened = v3FileOpen(bundle.get(), bundle_name, kFileModeRead) == 0;
-    if (!opened && LogLevelOn(3)) LogPrint("Error opening compressed core file\n");
+    if (!opened) LogAt(kLogNormal, "Error opening compressed core file\n");
     if (!opened || VerifyCoreBundleFile(bundle.get()) != 0) {
-        if (LogLevelOn(3)) LogPrint("Failed to verify core\n");
+        LogAt(kLogNormal, "Failed to verify core\n");
         return -1;
     }
     if (g_verified_hook != nullptr) g_verified_hook(bundle_name);
-    if (LogLevelOn(3)) {
-        LogPrint("\n");
-        LogPrint("Trying to unzip core %s\n", core_file_name);
-    }
+    LogAt(kLogNormal, "\n");
+    LogAt(kLogNormal, "Trying to unzip core %s\n", core_file_name);
 
     uint64_t data_length = 0;
     if (ReadDataLength(bundle.get(), &data_length) != 0) {
-        if (LogLevelOn(3)) LogPrint("- Couldn't open file %s \n", bundle_name);
+        LogAt(kLogNormal, "- Couldn't open file %s \n", bundle_name);
         return -1;
     }
     // The old core goes first, so that the new one is a fresh file of this
@@ -131,39 +127,37 @@ int UnzipCore(const char* bundle_name, const char* core_file_name, uint64_t outp
     ScopedFile core;
     if (v3FileOpen(core.get(), core_file_name,
                    kFileModeWrite | kFileModeCreate | kFileModeTruncate) != 0) {
-        if (LogLevelOn(3)) LogPrint("- Couldn't open file %s \n", core_file_name);
+        LogAt(kLogNormal, "- Couldn't open file %s \n", core_file_name);
         return -1;
     }
 
     std::unique_ptr<uint8_t[]> piece(new (std::nothrow) uint8_t[kUnzipPiece]);
     Decompression dec;
     if (!piece || dec.Init(output_limit) != 0) {
-        if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3DecompressInit\n");
+        LogAt(kLogNormal, "UnzipCore: Couldn't v3DecompressInit\n");
         return -1;
     }
     if (FeedBundle(bundle.get(), data_length, &dec, piece.get()) != 0) {
-        if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3Decompress\n");
+        LogAt(kLogNormal, "UnzipCore: Couldn't v3Decompress\n");
         return -1;
     }
     int finished = 0;
     if (dec.End(&finished) != 0) {
-        if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3DecompressEnd\n");
+        LogAt(kLogNormal, "UnzipCore: Couldn't v3DecompressEnd\n");
         return -1;
     }
     // libbz2 reports no error for a stream that simply stops: what arrived
     // decompresses cleanly, and the rest of the core is missing. Only a
     // stream that reached its end-of-stream mark is a whole core.
     if (!finished) {
-        if (LogLevelOn(3)) LogPrint("UnzipCore: Couldn't v3Decompress\n");
+        LogAt(kLogNormal, "UnzipCore: Couldn't v3Decompress\n");
         return -1;
     }
 
     const uint64_t size = v3BufferSize(dec.output());
     if (WriteCore(core.get(), dec.output(), piece.get()) != 0) return -1;
-    if (LogLevelOn(3)) {
-        LogPrint("Decompressed %s (%u bytes) successfully\n", core_file_name,
-                 static_cast<unsigned>(size));
-    }
+    LogAt(kLogNormal, "Decompressed %s (%u bytes) successfully\n", core_file_name,
+          static_cast<unsigned>(size));
     v3FileClose(core.get());
     v3FileClose(bundle.get());
     return 0;

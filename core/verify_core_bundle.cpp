@@ -63,7 +63,7 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
     uint64_t got = 0;
     if (v3FileSeek(file, 0) != 0 || v3FileRead(header, &got, file, kBundleHeaderSize) != 0 ||
         got != kBundleHeaderSize) {
-        if (LogLevelOn(3)) LogPrint("Could not read compressed core for verification.\n");
+        LogAt(kLogNormal, "Could not read compressed core for verification.\n");
         return -1;
     }
     uint32_t magic = 0;
@@ -73,11 +73,11 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
     ReadBE64(&data_length, header + kBundleOffDataLength);
     ReadBE64(&sig_length, header + kBundleOffSigLength);
     if (magic != kBundleMagic) {
-        if (LogLevelOn(3)) LogPrint("Bad file format for downloaded core bundle.\n");
+        LogAt(kLogNormal, "Bad file format for downloaded core bundle.\n");
         return -1;
     }
     if (HashCompressedCore(file, data_length, digest) != 0) {
-        if (LogLevelOn(3)) LogPrint("Hash error whilst verifying compressed core.\n");
+        LogAt(kLogNormal, "Hash error whilst verifying compressed core.\n");
         return -1;
     }
     // A length beyond what the file still holds cannot be read; refusing it
@@ -85,7 +85,7 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
     const uint64_t position = file->position;
     const uint64_t remaining = file->size > position ? file->size - position : 0;
     if (sig_length > remaining) {
-        if (LogLevelOn(3)) LogPrint("Error reading signature from downloaded core file.\n");
+        LogAt(kLogNormal, "Error reading signature from downloaded core file.\n");
         return -1;
     }
     // The block and its slack must fit the address space: on a 32-bit
@@ -96,12 +96,12 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
         block.reset(new (std::nothrow) uint8_t[static_cast<size_t>(sig_length + kSignatureSlack)]());
     }
     if (!block) {
-        if (LogLevelOn(3)) LogPrint("Memory problems.\n");
+        LogAt(kLogNormal, "Memory problems.\n");
         return -1;
     }
     got = 0;
     if (v3FileRead(block.get(), &got, file, sig_length) != 0 || got != sig_length) {
-        if (LogLevelOn(3)) LogPrint("Error reading signature from downloaded core file.\n");
+        LogAt(kLogNormal, "Error reading signature from downloaded core file.\n");
         return -1;
     }
     *block_out = std::move(block);
@@ -114,7 +114,7 @@ int ReadBundle(v3File* file, uint8_t digest[kBundleDigestSize],
 int VerifyCoreBundle(const char* bundle_name) {
     ScopedFile file;
     if (v3FileOpen(file.get(), bundle_name, kFileModeRead) != 0) {
-        if (LogLevelOn(3)) LogPrint("Error opening compressed core file\n");
+        LogAt(kLogNormal, "Error opening compressed core file\n");
         return -1;
     }
     return VerifyCoreBundleFile(file.get());
@@ -128,25 +128,25 @@ int VerifyCoreBundleFile(v3File* bundle) {
 
     SignatureBlock block;
     if (DecodeSignatureBlock(&block, block_bytes.get(), block_length) != 0) {
-        if (LogLevelOn(3)) LogPrint("Invalid signature in downloaded core file.\n");
+        LogAt(kLogNormal, "Invalid signature in downloaded core file.\n");
         return -1;
     }
     PublicKey key;
     if (LoadPublicKey(&key, kQrvPublicKeyRecord, kQrvPublicKeyRecordSize) != 0) {
-        if (LogLevelOn(3)) LogPrint("Fatal: Could not load public key.\n");
+        LogAt(kLogNormal, "Fatal: Could not load public key.\n");
         return -1;
     }
     SignedMessage message;
     if (OpenSignedMessage(&message, block, key) != 0) {
-        if (LogLevelOn(3)) LogPrint("Unable to decode signature from downloaded core file.\n");
+        LogAt(kLogNormal, "Unable to decode signature from downloaded core file.\n");
         return -1;
     }
     if (std::memcmp(message.digest, digest, kBundleDigestSize) != 0 ||
         message.signature_scheme != 5 || message.digest_scheme != 204) {
-        if (LogLevelOn(3)) LogPrint("Signature is _NOT_ valid on given file.\n");
+        LogAt(kLogNormal, "Signature is _NOT_ valid on given file.\n");
         return -1;
     }
-    if (LogLevelOn(3)) {
+    if (LogLevelOn(kLogNormal)) {
         LogPrint("Signature is VALID\n");
         const BundleDate c = MakeBundleDate(key.created);
         LogPrint("Created: %.9s %.9s %u, %ld %02u:%02u:%02u UTC\n", c.weekday, c.month, c.day,

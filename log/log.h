@@ -1,9 +1,9 @@
 // Leveled output: everything the client says goes to the console and, in the
 // same words, to the log file QRVlog.txt in the working directory.
 //
-// Callers test the level themselves and print only what is due:
-//     if (LogLevelOn(3)) LogPrint("+ Working ...\n");
-// LogPrint stamps every new line with "[HH:MM:SS] " (UTC); LogWrite writes
+// A message is printed only when the verbosity level reaches its own:
+//     LogAt(kLogNormal, "+ Working ...\n");
+// LogPrint (what LogAt calls) stamps every new line with "[HH:MM:SS] " (UTC); LogWrite writes
 // text as it is (banner, argument list, opening and shutdown lines, tables).
 // Both use the C library's printf conversions. In the log file every line
 // feed is stored as carriage return and line feed; the console keeps plain
@@ -17,7 +17,19 @@
 inline constexpr uint32_t kLogDefaultVerbosity = 3;
 uint32_t LogVerbosity();
 void SetLogVerbosity(uint32_t level);
-// True when a message of level n is to be printed.
+// The levels messages are printed at. The numbers are the user's: the
+// -verbosity option and every message's level are fixed by them.
+enum LogLevel : uint32_t {
+    kLogEssential = 2,   // the few lines that say why the client stops
+    kLogNormal = 3,      // what the client does, the default
+    kLogDetail = 4,      // figures and steps a curious user may want
+    kLogConnection = 5,  // each connection opened
+    kLogDiagnostic = 6,  // warnings and signals, for a user chasing a fault
+    kLogTrace = 8,       // command lines and payload sizes
+    kLogFullTrace = 9,   // every step of an exchange
+};
+// True when a message of level n is to be printed; for a message of several
+// calls, or work done only to print.
 inline bool LogLevelOn(uint32_t n) { return LogVerbosity() >= n; }
 
 // Console echo: while on, LogPrint and LogWrite also write to standard
@@ -31,6 +43,8 @@ inline constexpr size_t kLogMessageMax = 255;
 inline constexpr size_t kLogWriteMax = 256;
 
 void LogPrint(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// LogPrint when the verbosity level is at least level.
+void LogAt(LogLevel level, const char* format, ...) __attribute__((format(printf, 2, 3)));
 void LogWrite(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // Time stamps, UTC: the short form "[%02u:%02u:%02u]" and the full form

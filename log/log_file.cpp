@@ -38,25 +38,19 @@ void RotateLog() {
 LogStream* OpenFallback() {
     if (v3FileDelete(kLogName) == 0 && OpenStream(&g_fallback, kLogName, true) == 0) {
         LogSwapTarget(&g_fallback);
-        if (LogLevelOn(3)) {
-            LogPrint("\nQuorvel was originally unable to open %s, so it was deleted and a new "
-                     "copy started.\n",
-                     kLogName);
-        }
+        LogAt(kLogNormal, "\nQuorvel was originally unable to open %s, so it was deleted and a new "
+              "copy started.\n",
+              kLogName);
         return &g_fallback;
     }
     if (OpenStream(&g_fallback, kFallbackLogName, true) != 0) return nullptr;
     LogSwapTarget(&g_fallback);
-    if (LogLevelOn(3)) {
-        LogPrint("\nThe file %s has been locked by the operating system and cannot be\n opened "
-                 "for writing (possibly because it is open in another application).\n",
-                 kLogName);
-    }
-    if (LogLevelOn(3)) {
-        LogPrint("Before you next run Quorvel, please ensure %s is not open anywhere,\n or simply "
-                 "delete it. For now, %s will be used.\n",
-                 kLogName, kFallbackLogName);
-    }
+    LogAt(kLogNormal, "\nThe file %s has been locked by the operating system and cannot be\n opened "
+          "for writing (possibly because it is open in another application).\n",
+          kLogName);
+    LogAt(kLogNormal, "Before you next run Quorvel, please ensure %s is not open anywhere,\n or simply "
+          "delete it. For now, %s will be used.\n",
+          kLogName, kFallbackLogName);
     return &g_fallback;
 }
 

@@ -45,14 +45,14 @@ LogStream* LogSwapTarget(LogStream* stream) {
     return old;
 }
 
-void LogPrint(const char* format, ...) {
+namespace {
+
+// LogPrint's work on an argument list that the caller owns (and ends).
+void LogPrintList(const char* format, va_list ap) {
     char message[kLogMessageMax + 1];
-    va_list ap;
-    va_start(ap, format);
     va_list again;
     va_copy(again, ap);
     const int full = vsnprintf(message, sizeof message, format, ap);
-    va_end(ap);
     bool ends_with_newline = full > 0 && static_cast<size_t>(full) <= kLogMessageMax &&
                              message[full - 1] == '\n';
     if (full > 0 && static_cast<size_t>(full) > kLogMessageMax) {
@@ -79,6 +79,23 @@ void LogPrint(const char* format, ...) {
     n += length;
     WriteLocked(line, n);
     g_line_start = message[length - 1] == '\n';
+}
+
+}  // namespace
+
+void LogPrint(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    LogPrintList(format, ap);
+    va_end(ap);
+}
+
+void LogAt(LogLevel level, const char* format, ...) {
+    if (!LogLevelOn(level)) return;
+    va_list ap;
+    va_start(ap, format);
+    LogPrintList(format, ap);
+    va_end(ap);
 }
 
 void LogWrite(const char* format, ...) {

@@ -68,12 +68,12 @@ int RequestAssignment(const ServerAccess& access, AssignmentReply* reply, float 
     const AssignmentExchange exchange{request.bytes, kAssignmentRequestSize, record.bytes,
                                       kAssignmentReplySize};
 
-    if (LogLevelOn(3)) LogPrint("- Connecting to assignment server\n");
+    LogAt(kLogNormal, "- Connecting to assignment server\n");
     AskNetworkPermission(access.permission);
     if (ExchangeWithPrimary(access.transport, exchange) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server\n");
+        LogAt(kLogNormal, "+ Could not connect to Assignment Server\n");
         if (ExchangeWithSecondary(access.transport, exchange) != 0) {
-            if (LogLevelOn(3)) LogPrint("+ Could not connect to Assignment Server 2\n");
+            LogAt(kLogNormal, "+ Could not connect to Assignment Server 2\n");
             return -1;
         }
     }
@@ -83,11 +83,9 @@ int RequestAssignment(const ServerAccess& access, AssignmentReply* reply, float 
     // its escapes and line breaks are made harmless first.
     v3StrMaskControls(reply->news, sizeof reply->news);
     const uint32_t a = reply->server_address;
-    if (LogLevelOn(3)) {
-        LogPrint("- Successful: assigned to (%u.%u.%u.%u).\n", a >> 24, (a >> 16) & 0xFF,
-                 (a >> 8) & 0xFF, a & 0xFF);
-        LogPrint("+ News From Quorvel: %s\n", reply->news);
-    }
+    LogAt(kLogNormal, "- Successful: assigned to (%u.%u.%u.%u).\n", a >> 24, (a >> 16) & 0xFF,
+          (a >> 8) & 0xFF, a & 0xFF);
+    LogAt(kLogNormal, "+ News From Quorvel: %s\n", reply->news);
     KeepNews(reply->news);
     return 0;
 }

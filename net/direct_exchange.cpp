@@ -36,7 +36,7 @@ public:
         uint32_t count = 0;
         const int r = v3HTTPRecv(buf, &count, &conn_, length, kExchangeTimeoutMs);
         if (r != kHTTPOk || (count == 0 && !conn_.body_ended)) {
-            if (LogLevelOn(3)) LogPrint("Network Receive Timeout\n");
+            LogAt(kLogNormal, "Network Receive Timeout\n");
             return -1;
         }
         *got = count;
@@ -74,10 +74,10 @@ int CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t len
         return r;
     }
     const unsigned initial = static_cast<unsigned>(out[0]) | static_cast<unsigned>(out[1]) << 8;
-    if (LogLevelOn(9)) LogPrint("Initial: %04X ", initial);
+    LogAt(kLogFullTrace, "Initial: %04X ", initial);
     if (out[0] == '\r' && out[1] == '\n') {
         // Some servers put a line end before the record; only one is dropped.
-        if (LogLevelOn(9)) LogPrint("CliHTTPRecv: Got seq (%04X), ignoring\n", initial);
+        LogAt(kLogFullTrace, "CliHTTPRecv: Got seq (%04X), ignoring\n", initial);
         return v3HTTPRecv(out, count, conn, length, timeout_ms);
     }
     const int r = v3HTTPRecv(out + 2, &got, conn, length - 2, timeout_ms);
@@ -94,15 +94,15 @@ int DirectTransport::Post(const char* host, uint16_t port, const void* request, 
 
     char url[160];
     v3StringPrint(url, sizeof url, "http://%.128s:%u/", host, static_cast<uint32_t>(port));
-    if (LogLevelOn(5)) LogPrint("Connecting to %s\n", url);
+    LogAt(kLogConnection, "Connecting to %s\n", url);
     if (Open(conn.get(), url, proxy_) != kHTTPOk) {
-        if (LogLevelOn(5)) LogPrint("- Could not v3HTTPOpen\n");
+        LogAt(kLogConnection, "- Could not v3HTTPOpen\n");
         return -1;
     }
     uint32_t status = 0;
     if (v3HTTPPost(conn->record(), &status, "/", request, request_length, kExchangeTimeoutMs) != kHTTPOk ||
         (status != 200 && status != 100)) {
-        if (LogLevelOn(3)) LogPrint("- Couldn't send HTTP request to server\n");
+        LogAt(kLogNormal, "- Couldn't send HTTP request to server\n");
         return -1;
     }
     uint32_t count = 0;
@@ -119,12 +119,12 @@ std::unique_ptr<Connection> DirectTransport::Get(const char* host, const char* p
     char url[128];
     v3StringPrint(url, sizeof url, "http://%.100s/", host);
     if (!conn || Open(conn.get(), url, proxy_) != kHTTPOk) {
-        if (LogLevelOn(3)) LogPrint("Could not download '%s'\n", host);
+        LogAt(kLogNormal, "Could not download '%s'\n", host);
         return nullptr;
     }
     uint32_t status = 0;
     if (v3HTTPGet(conn->record(), &status, path, kExchangeTimeoutMs) != kHTTPOk || status != 200) {
-        if (LogLevelOn(3)) LogPrint("- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
+        LogAt(kLogNormal, "- Error: HTTP GET returned error code %d\n", static_cast<int>(status));
         return nullptr;
     }
     return conn;

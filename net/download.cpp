@@ -17,20 +17,18 @@ namespace {
 // total wraps before the cap is reached.
 bool CountBlock(uint64_t* total, uint32_t count, const char* path) {
     if (count > kCoreBundleMax - *total) {
-        if (LogLevelOn(3)) {
-            LogPrint("- Download of %s stopped: more than %llu bytes\n", path,
-                     static_cast<unsigned long long>(kCoreBundleMax));
-        }
+        LogAt(kLogNormal, "- Download of %s stopped: more than %llu bytes\n", path,
+              static_cast<unsigned long long>(kCoreBundleMax));
         return false;
     }
     *total += count;
-    if (LogLevelOn(3)) LogPrint("+ %llu bytes downloaded\n", static_cast<unsigned long long>(*total));
+    LogAt(kLogNormal, "+ %llu bytes downloaded\n", static_cast<unsigned long long>(*total));
     return true;
 }
 
 // Says that the body could not be written and fails the download.
 int WriteFailed() {
-    if (LogLevelOn(3)) LogPrint("Couldn't write core data to disk. Disk full?\n");
+    LogAt(kLogNormal, "Couldn't write core data to disk. Disk full?\n");
     return -1;
 }
 
@@ -95,7 +93,7 @@ int DownloadFile(const ServerAccess& access, const char* host, const char* path,
     if (host == nullptr || path == nullptr || local_file == nullptr) return -1;
     PartFile part;
     if (part.Open(local_file) != kFileOk) {
-        if (LogLevelOn(3)) LogPrint("- Could not open %s for writing", local_file);
+        LogAt(kLogNormal, "- Could not open %s for writing", local_file);
         return -1;
     }
     AskNetworkPermission(access.permission);
@@ -105,7 +103,7 @@ int DownloadFile(const ServerAccess& access, const char* host, const char* path,
     if (!body || ReadBody(*body, &out, path) != 0) return -1;
     body->Close();
     if (part.KeepAs(local_file) != kFileOk) {
-        if (LogLevelOn(3)) LogPrint("- Could not store the download as %s\n", local_file);
+        LogAt(kLogNormal, "- Could not store the download as %s\n", local_file);
         return -1;
     }
     return 0;

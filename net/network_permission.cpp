@@ -20,8 +20,8 @@ void ShowConnectPrompt() {
     v3Print("Ready to connect to network.");
     v3Print(" (press Enter)\n");
     char answer[16];
-    if (v3ReadLine(answer, sizeof answer, 0) == kV3InputEnd && LogLevelOn(3)) {
-        LogPrint("- Nobody could be asked before connecting (no console input); connecting\n");
+    if (v3ReadLine(answer, sizeof answer, 0) == kV3InputEnd) {
+        LogAt(kLogNormal, "- Nobody could be asked before connecting (no console input); connecting\n");
     }
 }
 

@@ -10,8 +10,10 @@
 
 namespace {
 
+// The Windows library names in these lines are kept: help pages and users'
+// log readers search for them, whatever library does the work here.
 void ReportStartFailure(int step) {
-    if (!LogLevelOn(3)) return;
+    if (!LogLevelOn(kLogNormal)) return;
     switch (step) {
         case kSystemErrSession: LogPrint("Error: Couldn't open Internet handle\n"); break;
         case kSystemErrConnect: LogPrint("Error: Couldn't connect on opened Internet handle\n"); break;
@@ -93,7 +95,7 @@ int Request(const char* verb, const char* object, const char* host, uint16_t por
         return -1;
     }
     if (status != 200 && status != 100) {
-        if (LogLevelOn(3)) LogPrint("Error: Got status code %u from server\n", status);
+        LogAt(kLogNormal, "Error: Got status code %u from server\n", status);
         return -1;
     }
     if (reply_length > 0 && ReadReplyRecord(*conn, reply, reply_length) != 0) return -1;
@@ -118,7 +120,7 @@ uint16_t SplitHostPort(char* name) {
         port = port * 10 + static_cast<uint32_t>(*p - '0');
     }
     if (port == 0 || port >= 65536) {
-        if (LogLevelOn(3)) LogPrint("Bad server port specified for download. Using default\n");
+        LogAt(kLogNormal, "Bad server port specified for download. Using default\n");
         return 80;
     }
     return static_cast<uint16_t>(port);
@@ -137,7 +139,7 @@ std::unique_ptr<Connection> SystemTransport::Get(const char* host, const char* p
     const uint16_t port = SplitHostPort(name);
     std::unique_ptr<Connection> body;
     if (Request("GET", path, name, port, nullptr, 0, nullptr, 0, &body) != 0) {
-        if (LogLevelOn(3)) LogPrint("Couldn't download %s\n", host);
+        LogAt(kLogNormal, "Couldn't download %s\n", host);
         return nullptr;
     }
     return body;

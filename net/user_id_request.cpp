@@ -21,15 +21,15 @@ constexpr uint32_t kRetries = 10;
 int RequestUserID(const ServerAccess& access, uint64_t* user_id) {
     AssignmentRequest request;
     uint8_t reply[kUserIdReplySize] = {};
-    if (LogLevelOn(6)) LogPrint("- Getting ID from AS: \n");
+    LogAt(kLogDiagnostic, "- Getting ID from AS: \n");
     BuildAssignmentRequest(access.identity, &request, kPacketUserId, 0.0f);
     AskNetworkPermission(access.permission);
     const AssignmentExchange exchange{request.bytes, kAssignmentRequestSize, reply,
                                       kUserIdReplySize};
     if (ExchangeWithPrimary(access.transport, exchange) != 0) {
-        if (LogLevelOn(3)) LogPrint("+ Could not connect to Primary Assignment Server for ID\n");
+        LogAt(kLogNormal, "+ Could not connect to Primary Assignment Server for ID\n");
         if (ExchangeWithSecondary(access.transport, exchange) != 0) {
-            if (LogLevelOn(3)) LogPrint("+ Could not connect to Secondary Assignment Server for ID\n");
+            LogAt(kLogNormal, "+ Could not connect to Secondary Assignment Server for ID\n");
             return -1;
         }
     }
@@ -44,7 +44,7 @@ int ObtainUserID(const ServerAccess& access, char* text, uint64_t size) {
     uint64_t id = 0;
     int result = RequestUserID(access, &id);
     for (uint32_t retry = 0; result != 0 && retry < kRetries; ++retry) {
-        if (LogLevelOn(3)) LogPrint("\n+ Could not get ID from server. Retrying...\n");
+        LogAt(kLogNormal, "\n+ Could not get ID from server. Retrying...\n");
         RetryBackoff(0, 0, 0);
         result = RequestUserID(access, &id);
     }

@@ -34,12 +34,8 @@ void UpdatePerformanceFraction(WorkQueue* queue, uint32_t slot) {
     const double average = (n * static_cast<double>(queue->performance_fraction) + f) / (n + 1.0);
     queue->performance_fraction = static_cast<float>(average);
     if (n < kMaxPerformanceCount) queue->performance_count = n + 1;
-    if (LogLevelOn(6)) {
-        LogPrint("Unit %i finished with %.0f percent of time to deadline remaining.\n",
-                 static_cast<int>(slot), f * 100.0);
-    }
-    if (LogLevelOn(4)) {
-        LogPrint("Updated performance fraction: %f\n",
-                 static_cast<double>(queue->performance_fraction));
-    }
+    LogAt(kLogDiagnostic, "Unit %i finished with %.0f percent of time to deadline remaining.\n",
+          static_cast<int>(slot), f * 100.0);
+    LogAt(kLogDetail, "Updated performance fraction: %f\n",
+          static_cast<double>(queue->performance_fraction));
 }

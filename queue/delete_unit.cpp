@@ -23,10 +23,8 @@ int DeleteUnit(WorkQueue& queue, uint32_t index, const UnitCleanup& cleanup) {
         v3FileDelete(log_path);
         return EmptySlot(&queue, index);
     }
-    if (LogLevelOn(6)) {
-        LogPrint("- Warning: Could not delete all work unit files (%u): %s\n", index,
-                 result == CleanupResult::kRefused ? "Core returned invalid code" : "Core file absent");
-    }
+    LogAt(kLogDiagnostic, "- Warning: Could not delete all work unit files (%u): %s\n", index,
+          result == CleanupResult::kRefused ? "Core returned invalid code" : "Core file absent");
     EmptySlot(&queue, index);
     return -1;
 }

@@ -18,9 +18,9 @@ constexpr uint32_t kSpreadMs = 15000;
 int ClaimSlot(WorkQueue* queue, uint32_t start, uint32_t* slot) {
     *slot = start;
     if (FindNextSlot(queue, kSlotEmpty, slot) != 0) {
-        if (LogLevelOn(3)) LogPrint("- Work queue full. Deleting oldest item\n");
+        LogAt(kLogNormal, "- Work queue full. Deleting oldest item\n");
         if (FindOldestSlot(queue, slot) != 0 || EmptySlot(queue, *slot) != 0) {
-            if (LogLevelOn(2)) LogPrint("- Fatal Error: Queue full, but delete failed\n");
+            LogAt(kLogEssential, "- Fatal Error: Queue full, but delete failed\n");
             return -1;
         }
     }
@@ -54,10 +54,8 @@ int GetWork(WorkQueue* queue, uint32_t* index, const WorkFetcher& fetch) {
     fetched.status = kSlotFetching;
     int attempt = 1;
     while (fetch(&fetched, work_file, queue) != 0) {
-        if (LogLevelOn(3)) {
-            LogPrint("- Error: Getwork #%d failed, and no other work to do. Waiting before retry\n",
-                     attempt);
-        }
+        LogAt(kLogNormal, "- Error: Getwork #%d failed, and no other work to do. Waiting before retry\n",
+              attempt);
         attempt = static_cast<int>(RetryBackoff(0, 0, 0)) + 1;
     }
     QueueGuard guard(*queue);

@@ -72,14 +72,14 @@ int ConvertQueue(uint32_t version, WorkQueue* record) {
     *record = WorkQueue{};
     ScopedFile file;
     if (v3FileOpen(file.get(), kQueueFileName, kFileModeRead) != 0) {
-        if (LogLevelOn(3)) LogPrint("Couldn't load old queue for conversion\n");
+        LogAt(kLogNormal, "Couldn't load old queue for conversion\n");
         return -1;
     }
     int rc = 0;
     if (version < 10) {
         rc = ConvertOldest(file.get(), version, record);
     } else {
-        if (LogLevelOn(3)) LogPrint("Queue v%.02f detected... converting\n", version * 0.01);
+        LogAt(kLogNormal, "Queue v%.02f detected... converting\n", version * 0.01);
         rc = IsSecondGeneration(version) ? ConvertSecondGeneration(file.get(), record)
                                          : ConvertShortEntries(file.get(), record);
     }

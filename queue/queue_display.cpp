@@ -64,7 +64,7 @@ std::string FormatQueueInfo(const WorkQueue& queue) {
 int PrintQueueInfo(const WorkQueue* queue) {
     if (queue == nullptr) return 0;
     const std::string text = FormatQueueInfo(*queue);
-    if (LogLevelOn(3)) LogPrint("Printing Queue Information\n");
+    LogAt(kLogNormal, "Printing Queue Information\n");
     // Written a line at a time: one write to the log file holds a bounded
     // number of bytes, and the table of ten long lines can exceed it.
     size_t start = 0;

@@ -17,7 +17,7 @@ namespace {
 void SetAsideDamagedQueue() {
     const int rc = v3FileMoveAside(kQueueFileName, ".bad");
     if (rc == kFileErrNotFound) return;
-    if (!LogLevelOn(3)) return;
+    if (!LogLevelOn(kLogNormal)) return;
     if (rc == 0) {
         LogPrint("- Damaged work queue renamed to queue.dat.bad\n");
     } else {
@@ -35,6 +35,9 @@ LoadResult ReadCurrentLayout(v3File* file, const uint8_t* version_bytes, WorkQue
     if (ReadQueueBytes(file, bytes + 4, kQueueFileSize - 4) != kQueueFileSize - 4) {
         return LoadResult::kUnusable;
     }
+    // The pause looks idle and stays: the client has always held queue.dat
+    // open this long while loading, and monitors that read the file beside
+    // a running client expect that; it costs 150 ms per load.
     v3Sleep(150);
     DecodeWorkQueue(bytes, queue);
     return LoadResult::kDone;
@@ -52,7 +55,7 @@ LoadResult LoadInto(WorkQueue* queue, bool may_change_disk) {
     const uint32_t version = LoadLE32(version_bytes);
     if (version >= kQueueVersion) return ReadCurrentLayout(file.get(), version_bytes, queue);
     if (!may_change_disk) return LoadResult::kUnusable;
-    if (LogLevelOn(3)) LogPrint("Old queue version detected... converting\n");
+    LogAt(kLogNormal, "Old queue version detected... converting\n");
     v3FileClose(file.get());
     return ConvertQueue(version, queue) == 0 ? LoadResult::kDone : LoadResult::kUnusable;
 }
@@ -63,7 +66,7 @@ std::unique_ptr<WorkQueue> LoadRecord(bool may_change_disk) {
     const LoadResult outcome = LoadInto(queue.get(), may_change_disk);
     if (outcome == LoadResult::kUnusable && may_change_disk) SetAsideDamagedQueue();
     if (outcome != LoadResult::kDone) return nullptr;
-    if (LogLevelOn(3)) LogPrint("Loaded queue successfully.\n");
+    LogAt(kLogNormal, "Loaded queue successfully.\n");
     return queue;
 }
 

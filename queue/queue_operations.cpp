@@ -51,7 +51,7 @@ void RemoveUnknownItems(WorkQueue* queue, const UnitDeleter& delete_unit) {
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
         const uint32_t status = queue->entries[i].status;
         if (status <= kSlotFetching) continue;
-        if (LogLevelOn(3)) LogPrint("Deleting unknown item (%u) from queue position #%u\n", status, i);
+        LogAt(kLogNormal, "Deleting unknown item (%u) from queue position #%u\n", status, i);
         delete_unit(i);
     }
 }

@@ -71,7 +71,7 @@ bool ReadSetting(const char* key, std::string* value) {
 void WriteStatusPageFor(const char* username, const char* team) {
     const std::string text = PageText(username, team);
     if (WriteWholeFile(text.data(), text.size(), kStatusPageFile) != 0) {
-        if (LogLevelOn(3)) LogPrint("Could not write %s.\n", kStatusPageFile);
+        LogAt(kLogNormal, "Could not write %s.\n", kStatusPageFile);
     }
 }
 

@@ -20,11 +20,9 @@ bool DeadlineInterrupt(const UnitProgressInputs& in, uint32_t slot, const QueueE
     }
     CalendarTime c{};
     v3TimeToCalendar(&c, entry.deadline);
-    if (LogLevelOn(3)) {
-        LogPrint("Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot),
-                 kMonthNames[c.month], c.day + 1, c.hour, c.minute);
-    }
-    if (LogLevelOn(3)) LogPrint("Going to interrupt core and move on to next unit...\n");
+    LogAt(kLogNormal, "Unit %i's deadline (%s %u %02u:%02u) has passed.\n", static_cast<int>(slot),
+          kMonthNames[c.month], c.day + 1, c.hour, c.minute);
+    LogAt(kLogNormal, "Going to interrupt core and move on to next unit...\n");
     gDeadlineInterruptMark.store(1);
     if (in.stop_core != nullptr) in.stop_core();
     return true;

@@ -1,7 +1,8 @@
 // Open files with 64-bit positions, integer status codes and one path
 // convention ("/" separates folders; every "|" is dropped). A v3File is owned
 // by its caller and is often on the stack; a zero-filled record is valid and
-// not open. Operations never print: the caller decides what to say.
+// not open. Operations never print: the caller decides what to say. The v3
+// names are the platform layer's documented ones, which cores and tools quote.
 #pragma once
 
 #include <cstddef>
