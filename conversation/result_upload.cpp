@@ -45,7 +45,7 @@ void AcceptedFollowUp(Settings& settings, const QueueEntry& entry) {
     v3FileDelete(snapshot);
 }
 
-int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
+UploadResult Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
     const bool say = LogLevelOn(3);
     switch (reply) {
         case 400:
@@ -54,7 +54,7 @@ int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
                 LogPrint("Thank you for your contribution to Quorvel.\n");
             }
             AcceptedFollowUp(settings, entry);
-            return 0;
+            return kUploadOk;
         case 404:
             if (say) LogPrint("- Server reports problem with unit.\n");
             return kUploadRefused;
@@ -75,29 +75,29 @@ int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
                 LogPrint("- Server reports digital signature does not match.\n");
                 LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
             }
-            return -1;
+            return kUploadFailed;
         case 450:
             if (say) {
                 LogPrint("- Server reports packet it received specified a data size of 0.\n");
                 LogPrint("  (May be due to corruption during network transmission or a corrupted file.)\n");
             }
-            return -1;
+            return kUploadFailed;
         case 454:
             if (say) {
                 LogPrint("- Server reports packet it received an incomplete payload.\n");
                 LogPrint("  (May be due to packet loss during network transmission or a corrupted file.)\n");
             }
-            return -1;
+            return kUploadFailed;
         default:
             if (say) LogPrint("- Unknown packet returned from server, expected ACK for results\n");
-            return -1;
+            return kUploadFailed;
     }
 }
 
 }  // namespace
 
-int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
-                const char* results_file) {
+UploadResult SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
+                         const char* results_file) {
     if (entry == nullptr || results_file == nullptr) return kUploadUnusable;
     std::lock_guard<std::mutex> hold(g_upload_lock);
     LogWrite("\n\n");
@@ -107,7 +107,7 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     const int64_t count = ReadResults(results_file);
     if (count <= 0) {
         if (LogLevelOn(3)) LogPrint("- Error: Could not read results file %s from disk\n", results_file);
-        return count == 0 ? kUploadUnusable : -1;
+        return count == 0 ? kUploadUnusable : kUploadFailed;
     }
     const uint32_t size = static_cast<uint32_t>(count);
     if (LogLevelOn(6)) LogPrint("  (Read %u bytes from disk)\n", size);
@@ -128,7 +128,7 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     if (access.transport.Post(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes,
                               nullptr) != 0) {
         if (LogLevelOn(3)) LogPrint("+ Could not connect to Work Server (results)\n");
-        return -1;
+        return kUploadFailed;
     }
     return Verdict(GetBE32(g_upload, kWhPacketType), settings, *entry);
 }
