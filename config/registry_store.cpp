@@ -23,14 +23,14 @@ public:
 
     // kRegistryOk with the file read, kRegistryNotFound when it does not exist
     // yet (the object is then empty), kRegistryFailed otherwise.
-    int Load(RegistryRoot root) {
+    RegistryResult Load(RegistryRoot root) {
         if (PlatformRegistryFilePath(root, path_, sizeof path_) != 0) return kRegistryFailed;
         const int rc = v3ConfigLoad(&config_, path_);
         if (rc == kFileErrNotFound) return kRegistryNotFound;
         return rc == 0 ? kRegistryOk : kRegistryFailed;
     }
 
-    int Save() {
+    RegistryResult Save() {
         if (!EnsureFolder()) return kRegistryFailed;
         // The store holds the user ID, the volunteer's identity with the
         // servers: readable by its owner alone, whatever mode it had.
@@ -62,7 +62,7 @@ int HexDigit(char c) {
     return -1;
 }
 
-int QueryString(const char* text, void* buf, uint32_t capacity, uint32_t* size) {
+RegistryResult QueryString(const char* text, void* buf, uint32_t capacity, uint32_t* size) {
     const size_t need = strlen(text) + 1;
     if (need > capacity) return kRegistryTooLarge;
     memcpy(buf, text, need);
@@ -70,7 +70,7 @@ int QueryString(const char* text, void* buf, uint32_t capacity, uint32_t* size) 
     return kRegistryOk;
 }
 
-int QueryBinary(const char* hex, void* buf, uint32_t capacity, uint32_t* size) {
+RegistryResult QueryBinary(const char* hex, void* buf, uint32_t capacity, uint32_t* size) {
     const size_t digits = strlen(hex);
     if (digits % 2 != 0) return kRegistryUnreadable;
     for (size_t i = 0; i < digits; ++i) {
@@ -99,21 +99,21 @@ std::string EncodeValue(uint32_t type, const void* data, uint32_t size) {
 
 }  // namespace
 
-int RegistryKeyExists(RegistryRoot root, const char* key) {
+RegistryResult RegistryKeyExists(RegistryRoot root, const char* key) {
     if (key == nullptr) return kRegistryFailed;
     RegistryFile file;
-    const int rc = file.Load(root);
+    const RegistryResult rc = file.Load(root);
     if (rc != kRegistryOk) return rc;
     return v3ConfigHasSection(file.config(), key) ? kRegistryOk : kRegistryNotFound;
 }
 
-int RegistryQueryValue(RegistryRoot root, const char* key, const char* name, uint32_t* type,
-                       void* buf, uint32_t capacity, uint32_t* size) {
+RegistryResult RegistryQueryValue(RegistryRoot root, const char* key, const char* name,
+                                  uint32_t* type, void* buf, uint32_t capacity, uint32_t* size) {
     if (key == nullptr || name == nullptr || type == nullptr || buf == nullptr || size == nullptr) {
         return kRegistryFailed;
     }
     RegistryFile file;
-    const int rc = file.Load(root);
+    const RegistryResult rc = file.Load(root);
     if (rc != kRegistryOk) return rc;
     const char* stored = v3ConfigGet(file.config(), key, name);
     if (stored == nullptr) return kRegistryNotFound;
@@ -128,12 +128,12 @@ int RegistryQueryValue(RegistryRoot root, const char* key, const char* name, uin
     return kRegistryUnreadable;
 }
 
-int RegistrySetValue(RegistryRoot root, const char* key, const char* name, uint32_t type,
-                     const void* data, uint32_t size) {
+RegistryResult RegistrySetValue(RegistryRoot root, const char* key, const char* name,
+                                uint32_t type, const void* data, uint32_t size) {
     if (key == nullptr || name == nullptr || data == nullptr) return kRegistryFailed;
     if (type != kRegistryString && type != kRegistryBinary) return kRegistryFailed;
     RegistryFile file;
-    const int rc = file.Load(root);
+    const RegistryResult rc = file.Load(root);
     // A file that exists but cannot be read is never replaced: it may hold
     // identities of other programs.
     if (rc == kRegistryFailed) return kRegistryFailed;

@@ -17,28 +17,34 @@
 inline constexpr uint32_t kRegistryString = 1;
 inline constexpr uint32_t kRegistryBinary = 3;
 
-// Status codes of the store.
-inline constexpr int kRegistryOk = 0;
-inline constexpr int kRegistryFailed = -1;      // the file cannot be read or written
-inline constexpr int kRegistryNotFound = -2;    // no such key or value
-inline constexpr int kRegistryUnreadable = -3;  // a value without a known type prefix
-inline constexpr int kRegistryTooLarge = -4;    // the value does not fit the caller's buffer
+// Status codes of the store, typed as the other families are.
+enum RegistryResult : int {
+    kRegistryOk = 0,
+    kRegistryFailed = -1,      // the file cannot be read or written
+    kRegistryNotFound = -2,    // no such key or value
+    kRegistryUnreadable = -3,  // a value without a known type prefix
+    kRegistryTooLarge = -4,    // the value does not fit the caller's buffer
+};
+
+// A short English description of a store code, "unknown registry result" for
+// any other value.
+const char* RegistryResultName(int code);
 
 // kRegistryOk when root holds key, kRegistryNotFound when it does not (a
 // missing file holds nothing), kRegistryFailed when its file cannot be read.
-int RegistryKeyExists(RegistryRoot root, const char* key);
+RegistryResult RegistryKeyExists(RegistryRoot root, const char* key);
 
 // Reads value name of key. *type receives its type and *size its size in
 // bytes; a string's size counts its terminator, and its data is the text
 // with the terminator. Nothing is cut: a value of more than capacity bytes
 // gives kRegistryTooLarge with buf untouched.
-int RegistryQueryValue(RegistryRoot root, const char* key, const char* name, uint32_t* type,
-                       void* buf, uint32_t capacity, uint32_t* size);
+RegistryResult RegistryQueryValue(RegistryRoot root, const char* key, const char* name,
+                                  uint32_t* type, void* buf, uint32_t capacity, uint32_t* size);
 
 // Stores value name of key: a string (data is a text, size is ignored) or
 // size bytes of binary data. Creates the key, the root's file and its folder
 // when missing. kRegistryOk, or kRegistryFailed when the root cannot be
 // written, its file cannot be read (it is then left alone), or the text
 // cannot be stored (a line feed, or a name with "=").
-int RegistrySetValue(RegistryRoot root, const char* key, const char* name, uint32_t type,
-                     const void* data, uint32_t size);
+RegistryResult RegistrySetValue(RegistryRoot root, const char* key, const char* name,
+                                uint32_t type, const void* data, uint32_t size);

@@ -45,13 +45,13 @@ void AcceptedFollowUp(Settings& settings, const QueueEntry& entry) {
     v3FileDelete(snapshot);
 }
 
-int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
+UploadResult Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
     switch (reply) {
         case 400:
             LogAt(kLogNormal, "+ Results successfully sent\n");
             LogAt(kLogNormal, "Thank you for your contribution to Quorvel.\n");
             AcceptedFollowUp(settings, entry);
-            return 0;
+            return kUploadOk;
         case 404:
             LogAt(kLogNormal, "- Server reports problem with unit.\n");
             return kUploadRefused;
@@ -70,25 +70,25 @@ int Verdict(uint32_t reply, Settings& settings, const QueueEntry& entry) {
         case 444:
             LogAt(kLogNormal, "- Server reports digital signature does not match.\n");
             LogAt(kLogNormal, "  (May be due to corruption during network transmission or a corrupted file.)\n");
-            return -1;
+            return kUploadFailed;
         case 450:
             LogAt(kLogNormal, "- Server reports packet it received specified a data size of 0.\n");
             LogAt(kLogNormal, "  (May be due to corruption during network transmission or a corrupted file.)\n");
-            return -1;
+            return kUploadFailed;
         case 454:
             LogAt(kLogNormal, "- Server reports packet it received an incomplete payload.\n");
             LogAt(kLogNormal, "  (May be due to packet loss during network transmission or a corrupted file.)\n");
-            return -1;
+            return kUploadFailed;
         default:
             LogAt(kLogNormal, "- Unknown packet returned from server, expected ACK for results\n");
-            return -1;
+            return kUploadFailed;
     }
 }
 
 }  // namespace
 
-int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
-                const char* results_file) {
+UploadResult SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
+                         const char* results_file) {
     if (entry == nullptr || results_file == nullptr) return kUploadUnusable;
     std::lock_guard<std::mutex> hold(g_upload_lock);
     LogWrite("\n\n");
@@ -98,7 +98,7 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     const int64_t count = ReadResults(results_file);
     if (count <= 0) {
         LogAt(kLogNormal, "- Error: Could not read results file %s from disk\n", results_file);
-        return count == 0 ? kUploadUnusable : -1;
+        return count == 0 ? kUploadUnusable : kUploadFailed;
     }
     const uint32_t size = static_cast<uint32_t>(count);
     LogAt(kLogDiagnostic, "  (Read %u bytes from disk)\n", size);
@@ -119,7 +119,7 @@ int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry
     if (access.transport.Post(host, port, g_upload, kWorkHeaderBytes + size, g_upload, kWorkHeaderBytes,
                               nullptr) != 0) {
         LogAt(kLogNormal, "+ Could not connect to Work Server (results)\n");
-        return -1;
+        return kUploadFailed;
     }
     return Verdict(GetBE32(g_upload, kWhPacketType), settings, *entry);
 }

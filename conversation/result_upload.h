@@ -12,10 +12,18 @@ struct Settings;
 // Largest results payload sent; a longer results file is sent cut to it.
 inline constexpr uint32_t kMaxResultsPayload = 2097152;
 
-// Results of SendResults besides 0 (accepted) and -1 (transfer failed or the
-// server reported a transfer problem: worth another try later).
-inline constexpr int kUploadUnusable = -2;  // no results to send, or no server to send them to
-inline constexpr int kUploadRefused = 22;   // the server refused the unit for good
+// Verdicts of SendResults, typed as the other families are; returning
+// results stores them in plain ints and compares with the names.
+enum UploadResult : int {
+    kUploadOk = 0,         // the server accepted the results
+    kUploadFailed = -1,    // transfer failed, or a transfer problem reported: try again later
+    kUploadUnusable = -2,  // no results to send, or no server to send them to
+    kUploadRefused = 22,   // the server refused the unit for good
+};
+
+// A short English description of a verdict, "unknown upload result" for any
+// other value.
+const char* UploadResultName(int code);
 
 // Sends the results file of entry's unit, with the header that names the
 // unit's core type, to the entry's work server. 0 when the server accepted
@@ -25,5 +33,5 @@ inline constexpr int kUploadRefused = 22;   // the server refused the unit for g
 // know, and a results file that exists but cannot be read now; -2 for a
 // missing or empty results file or an entry without server address.
 // Nothing in the entry is changed.
-int SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
-                const char* results_file);
+UploadResult SendResults(const ServerAccess& access, Settings& settings, const QueueEntry* entry,
+                         const char* results_file);

@@ -41,7 +41,7 @@ int Settle(WorkQueue* queue, uint32_t index, const QueueEntry& sent, int result,
            const char* results_file) {
     QueueGuard guard(*queue);
     const bool same = SameUnit(queue->entries[index], sent);
-    if (result == 0) {
+    if (result == kUploadOk) {
         // The server has the results: only now may they go.
         if (same) {
             EmptySlot(queue, index);

@@ -61,15 +61,15 @@ int Open(DirectConnection* conn, const char* url, const ProxySettings& proxy) {
 
 }  // namespace
 
-int CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-                uint32_t timeout_ms) {
+HttpResult CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                       uint32_t timeout_ms) {
     if (count != nullptr) *count = 0;
     if (buf == nullptr || count == nullptr || conn == nullptr) return kHTTPErrArgument;
     auto* out = static_cast<uint8_t*>(buf);
     if (length < 2) return v3HTTPRecv(out, count, conn, length, timeout_ms);
 
     uint32_t got = 0;
-    if (const int r = v3HTTPRecv(out, &got, conn, 2, timeout_ms); r != kHTTPOk || got < 2) {
+    if (const HttpResult r = v3HTTPRecv(out, &got, conn, 2, timeout_ms); r != kHTTPOk || got < 2) {
         *count = got;
         return r;
     }
@@ -80,7 +80,7 @@ int CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t len
         LogAt(kLogFullTrace, "CliHTTPRecv: Got seq (%04X), ignoring\n", initial);
         return v3HTTPRecv(out, count, conn, length, timeout_ms);
     }
-    const int r = v3HTTPRecv(out + 2, &got, conn, length - 2, timeout_ms);
+    const HttpResult r = v3HTTPRecv(out + 2, &got, conn, length - 2, timeout_ms);
     *count = 2 + got;
     return r;
 }

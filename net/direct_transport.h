@@ -24,5 +24,5 @@ private:
 // Reads one reply record of the built-in transport: a leading CR LF before
 // the record is dropped once. 0, or the failing read's code; *count receives
 // the bytes placed in buf.
-int CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-                uint32_t timeout_ms);
+HttpResult CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                       uint32_t timeout_ms);

@@ -10,13 +10,20 @@
 #include "net/deadline.h"
 #include "support/socket.h"
 
-// Result codes of the HTTP family.
-inline constexpr int kHTTPOk = 0;
-inline constexpr int kHTTPErrBad = -1;       // bad URL, port, name or connection
-inline constexpr int kHTTPErrTransfer = -2;  // send or receive failure, unusable response head
-inline constexpr int kHTTPErrMemory = -3;    // out of memory or encoding failure
-inline constexpr int kHTTPErrArgument = -4;
-inline constexpr int kHTTPErrState = -6;
+// Result codes of the HTTP family, typed as the support library's families
+// are: callers keep them in plain ints and compare with the names.
+enum HttpResult : int {
+    kHTTPOk = 0,
+    kHTTPErrBad = -1,       // bad URL, port, name or connection; bad chunk-size line
+    kHTTPErrTransfer = -2,  // send or receive failure, unusable response head
+    kHTTPErrMemory = -3,    // out of memory or encoding failure
+    kHTTPErrArgument = -4,
+    kHTTPErrState = -6,
+};
+
+// A short English description of an HTTP code, "unknown HTTP result" for any
+// other value.
+const char* HttpResultName(int code);
 
 // Connection states.
 inline constexpr uint32_t kHTTPUnopened = 0;
@@ -67,27 +74,28 @@ struct v3HTTPConnection {
 
 // user and password would fill the server credentials line, which this
 // client never sends; they are accepted for the interface's sake and unused.
-int v3HTTPOpen(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
-               uint16_t proxy_port, const char* proxy_user, const char* proxy_password,
-               const char* user, const char* password);
-int v3HTTPConnect(v3HTTPConnection* conn);
-int v3HTTPGet(v3HTTPConnection* conn, uint32_t* status, const char* path, uint32_t timeout_ms);
-int v3HTTPPost(v3HTTPConnection* conn, uint32_t* status, const char* path, const void* body,
-               uint32_t body_length, uint32_t timeout_ms);
+HttpResult v3HTTPOpen(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
+                      uint16_t proxy_port, const char* proxy_user, const char* proxy_password,
+                      const char* user, const char* password);
+HttpResult v3HTTPConnect(v3HTTPConnection* conn);
+HttpResult v3HTTPGet(v3HTTPConnection* conn, uint32_t* status, const char* path,
+                     uint32_t timeout_ms);
+HttpResult v3HTTPPost(v3HTTPConnection* conn, uint32_t* status, const char* path, const void* body,
+                      uint32_t body_length, uint32_t timeout_ms);
 
 // Reads the response head. The time-out bounds the whole head, not each of
 // its bytes, and never reaches past the exchange's.
-int v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms);
+HttpResult v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms);
 
 // Reads up to length body bytes; *count tells how many. 0 with a count of 0
 // (and body_ended set) when the body is over; -2 when the connection failed
 // before any byte of this call arrived. Each socket read waits at most the
 // time-out, and nothing is read once the exchange's time is up.
-int v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-               uint32_t timeout_ms);
+HttpResult v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                      uint32_t timeout_ms);
 
 // Reads the next chunk-size line into remaining. 0, or -1 for a bad or
 // missing line or a size that does not fit 32 bits.
-int v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms);
+HttpResult v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms);
 
-int v3HTTPClose(v3HTTPConnection* conn);
+HttpResult v3HTTPClose(v3HTTPConnection* conn);

@@ -35,7 +35,7 @@ bool ReadPort(const char* text, uint16_t* port) {
     return true;
 }
 
-int MakeProxyCredentials(v3HTTPConnection* conn, const char* user, const char* password) {
+HttpResult MakeProxyCredentials(v3HTTPConnection* conn, const char* user, const char* password) {
     try {
         const std::string plain = std::string(user) + ":" + password;
         std::string encoded;
@@ -54,8 +54,8 @@ int MakeProxyCredentials(v3HTTPConnection* conn, const char* user, const char* p
 
 // Steps of v3HTTPOpen after the argument checks; the caller clears the record
 // when one of them fails, so a refused URL leaves nothing half set.
-int OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
-               uint16_t proxy_port, const char* proxy_user, const char* proxy_password) {
+HttpResult OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
+                      uint16_t proxy_port, const char* proxy_user, const char* proxy_password) {
     if (std::strlen(url) < 9 || !HasHttpScheme(url)) return kHTTPErrBad;
     const char* host = url + 7;
     const char* slash = std::strchr(host, '/');
@@ -87,7 +87,8 @@ int OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
     // to the server, which must never see the volunteer's password.
     if (proxied && proxy_user != nullptr && proxy_password != nullptr && proxy_user[0] != '\0' &&
         proxy_password[0] != '\0') {
-        if (const int r = MakeProxyCredentials(conn, proxy_user, proxy_password); r != kHTTPOk) {
+        if (const HttpResult r = MakeProxyCredentials(conn, proxy_user, proxy_password);
+            r != kHTTPOk) {
             return r;
         }
     }
@@ -99,17 +100,18 @@ int OpenRecord(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
 
 }  // namespace
 
-int v3HTTPOpen(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
-               uint16_t proxy_port, const char* proxy_user, const char* proxy_password,
-               const char* /*user*/, const char* /*password*/) {
+HttpResult v3HTTPOpen(v3HTTPConnection* conn, const char* url, uint32_t proxy_address,
+                      uint16_t proxy_port, const char* proxy_user, const char* proxy_password,
+                      const char* /*user*/, const char* /*password*/) {
     if (conn == nullptr || url == nullptr) return kHTTPErrArgument;
     if (conn->state != kHTTPUnopened) return kHTTPErrState;
-    const int result = OpenRecord(conn, url, proxy_address, proxy_port, proxy_user, proxy_password);
+    const HttpResult result =
+        OpenRecord(conn, url, proxy_address, proxy_port, proxy_user, proxy_password);
     if (result != kHTTPOk) *conn = v3HTTPConnection{};
     return result;
 }
 
-int v3HTTPConnect(v3HTTPConnection* conn) {
+HttpResult v3HTTPConnect(v3HTTPConnection* conn) {
     if (conn == nullptr) return kHTTPErrArgument;
     const bool proxied = conn->proxy_address != 0 && conn->proxy_port != 0;
     const uint32_t address = proxied ? conn->proxy_address : conn->host_address;
@@ -121,7 +123,7 @@ int v3HTTPConnect(v3HTTPConnection* conn) {
     return kHTTPOk;
 }
 
-int v3HTTPClose(v3HTTPConnection* conn) {
+HttpResult v3HTTPClose(v3HTTPConnection* conn) {
     if (conn == nullptr) return kHTTPErrArgument;
     v3SockClose(&conn->socket);
     *conn = v3HTTPConnection{};

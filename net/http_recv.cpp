@@ -35,8 +35,8 @@ uint32_t TakeReadAhead(uint8_t* out, v3HTTPConnection* conn, uint32_t length) {
     return n;
 }
 
-int RecvLength(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-               uint32_t timeout_ms) {
+HttpResult RecvLength(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                      uint32_t timeout_ms) {
     if (conn->remaining == 0) {
         conn->state = kHTTPReady;
         conn->body_ended = 1;
@@ -54,8 +54,8 @@ int RecvLength(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t l
     return kHTTPOk;
 }
 
-int RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-                uint32_t timeout_ms) {
+HttpResult RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                       uint32_t timeout_ms) {
     while (*count < length) {
         if (conn->remaining > 0) {
             uint32_t got = 0;
@@ -69,7 +69,7 @@ int RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t 
             }
             continue;
         }
-        if (v3HTTPReadChunkSize(conn, timeout_ms) != 0) {
+        if (v3HTTPReadChunkSize(conn, timeout_ms) != kHTTPOk) {
             DropConnection(conn);
             return *count == 0 ? kHTTPErrTransfer : kHTTPOk;
         }
@@ -84,8 +84,8 @@ int RecvChunked(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t 
 
 // Modes 0 and 3: the body runs until the server closes; a close is its
 // proper end, a time-out or an error is not.
-int RecvUntilClose(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-                   uint32_t timeout_ms) {
+HttpResult RecvUntilClose(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                          uint32_t timeout_ms) {
     if (*count >= length) return kHTTPOk;
     uint32_t got = 0;
     const int r = ReadSocket(conn, out + *count, &got, length - *count, timeout_ms);
@@ -100,8 +100,8 @@ int RecvUntilClose(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32
 
 }  // namespace
 
-int v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
-               uint32_t timeout_ms) {
+HttpResult v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                      uint32_t timeout_ms) {
     if (count != nullptr) *count = 0;
     if (buf == nullptr || count == nullptr || conn == nullptr) return kHTTPErrArgument;
     if (conn->state != kHTTPReadingBody) return kHTTPErrState;

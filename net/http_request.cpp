@@ -16,8 +16,8 @@ constexpr uint64_t kRequestOverhead = 416;
 // The request always carries the absolute form ("http://", host text, path),
 // also without a proxy, and the Host header repeats the host text exactly as
 // the URL had it, port included: servers of the project match on both.
-int FormatRequest(std::string* out, const v3HTTPConnection* conn, const char* path,
-                  bool post, uint32_t body_length) {
+HttpResult FormatRequest(std::string* out, const v3HTTPConnection* conn, const char* path,
+                         bool post, uint32_t body_length) {
     try {
         const uint64_t path_length = std::strlen(path);
         const uint64_t size = path_length + conn->proxy_credentials.size() +
@@ -52,7 +52,7 @@ int FormatRequest(std::string* out, const v3HTTPConnection* conn, const char* pa
 
 // A connection the server will not keep is closed and made again before the
 // next request.
-int PrepareConnection(v3HTTPConnection* conn) {
+HttpResult PrepareConnection(v3HTTPConnection* conn) {
     if (conn->state == kHTTPUnopened) return kHTTPErrState;
     if (conn->keep_alive != 1) {
         v3SockClose(&conn->socket);
@@ -68,7 +68,7 @@ int PrepareConnection(v3HTTPConnection* conn) {
 
 // A server that stops reading must not hold the client: the send gets what
 // is left of the exchange's time.
-int SendAll(v3HTTPConnection* conn, const void* data, uint32_t length) {
+HttpResult SendAll(v3HTTPConnection* conn, const void* data, uint32_t length) {
     if (length == 0) return kHTTPOk;
     uint32_t sent = 0;
     const uint32_t left = conn->exchange.RemainingMs();
@@ -81,36 +81,40 @@ int SendAll(v3HTTPConnection* conn, const void* data, uint32_t length) {
     return kHTTPOk;
 }
 
-int Request(v3HTTPConnection* conn, uint32_t* status, const char* path, bool post,
-            const void* body, uint32_t body_length, uint32_t timeout_ms) {
+HttpResult Request(v3HTTPConnection* conn, uint32_t* status, const char* path, bool post,
+                   const void* body, uint32_t body_length, uint32_t timeout_ms) {
     if (status != nullptr) *status = 0;
     if (conn == nullptr || status == nullptr || path == nullptr) return kHTTPErrArgument;
     if (post && body == nullptr && body_length != 0) return kHTTPErrArgument;
     conn->exchange = ReadDeadline(timeout_ms);
-    if (const int r = PrepareConnection(conn); r != kHTTPOk) return r;
+    if (const HttpResult r = PrepareConnection(conn); r != kHTTPOk) return r;
 
     std::string text;
-    if (const int r = FormatRequest(&text, conn, path, post, body_length); r != kHTTPOk) return r;
-    if (const int r = SendAll(conn, text.data(), static_cast<uint32_t>(text.size())); r != kHTTPOk) {
+    if (const HttpResult r = FormatRequest(&text, conn, path, post, body_length); r != kHTTPOk) {
+        return r;
+    }
+    if (const HttpResult r = SendAll(conn, text.data(), static_cast<uint32_t>(text.size()));
+        r != kHTTPOk) {
         return r;
     }
     text.clear();
     text.shrink_to_fit();
     if (post) {
-        if (const int r = SendAll(conn, body, body_length); r != kHTTPOk) return r;
+        if (const HttpResult r = SendAll(conn, body, body_length); r != kHTTPOk) return r;
     }
-    if (const int r = v3HTTPReadHeaders(conn, timeout_ms); r != kHTTPOk) return r;
+    if (const HttpResult r = v3HTTPReadHeaders(conn, timeout_ms); r != kHTTPOk) return r;
     *status = conn->status;
     return kHTTPOk;
 }
 
 }  // namespace
 
-int v3HTTPGet(v3HTTPConnection* conn, uint32_t* status, const char* path, uint32_t timeout_ms) {
+HttpResult v3HTTPGet(v3HTTPConnection* conn, uint32_t* status, const char* path,
+                     uint32_t timeout_ms) {
     return Request(conn, status, path, false, nullptr, 0, timeout_ms);
 }
 
-int v3HTTPPost(v3HTTPConnection* conn, uint32_t* status, const char* path, const void* body,
-               uint32_t body_length, uint32_t timeout_ms) {
+HttpResult v3HTTPPost(v3HTTPConnection* conn, uint32_t* status, const char* path, const void* body,
+                      uint32_t body_length, uint32_t timeout_ms) {
     return Request(conn, status, path, true, body, body_length, timeout_ms);
 }

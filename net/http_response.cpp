@@ -10,7 +10,7 @@ namespace {
 
 // A receive failure before any usable answer: the socket is closed and the
 // next request connects afresh.
-int FailConnection(v3HTTPConnection* conn) {
+HttpResult FailConnection(v3HTTPConnection* conn) {
     v3SockClose(&conn->socket);
     conn->state = kHTTPOpened;
     return kHTTPErrTransfer;
@@ -31,7 +31,7 @@ int ReadByte(v3HTTPConnection* conn, const ReadDeadline& deadline, char* byte) {
 
 // An answer that does not begin with a status line is taken whole as the
 // body of a successful response: what was read so far comes first.
-int TakeAsRawBody(v3HTTPConnection* conn, const char* bytes, size_t n) {
+HttpResult TakeAsRawBody(v3HTTPConnection* conn, const char* bytes, size_t n) {
     conn->header.assign(bytes, n);
     conn->body_mode = kBodyRaw;
     conn->keep_alive = 0;
@@ -65,7 +65,7 @@ int HexValue(char c) {
 }
 
 // Reads the head up to and including the empty line that ends it.
-int ReadRestOfHead(v3HTTPConnection* conn, const ReadDeadline& deadline) {
+HttpResult ReadRestOfHead(v3HTTPConnection* conn, const ReadDeadline& deadline) {
     uint32_t matched = 0;  // CR expected at even counts, LF at odd ones
     while (matched < 4) {
         if (conn->header.size() >= kHTTPHeadLimit) return FailConnection(conn);
@@ -79,7 +79,7 @@ int ReadRestOfHead(v3HTTPConnection* conn, const ReadDeadline& deadline) {
 }
 
 // Chooses how the body is framed from the head.
-int ChooseBodyMode(v3HTTPConnection* conn) {
+HttpResult ChooseBodyMode(v3HTTPConnection* conn) {
     const std::string& head = conn->header;
     static const char kLength[] = "Content-Length: ";
     if (const size_t at = head.find(kLength); at != std::string::npos) {
@@ -105,7 +105,7 @@ int ChooseBodyMode(v3HTTPConnection* conn) {
     return kHTTPOk;
 }
 
-int ReadHead(v3HTTPConnection* conn, uint32_t timeout_ms) {
+HttpResult ReadHead(v3HTTPConnection* conn, uint32_t timeout_ms) {
     const ReadDeadline deadline(conn->exchange.Bound(timeout_ms));
     static const char kUpper[] = "HTTP/1.1";
     static const char kLower[] = "http/1.0";
@@ -133,13 +133,13 @@ int ReadHead(v3HTTPConnection* conn, uint32_t timeout_ms) {
         return kHTTPOk;
     }
     conn->status = status;
-    if (const int r = ReadRestOfHead(conn, deadline); r != kHTTPOk) return r;
+    if (const HttpResult r = ReadRestOfHead(conn, deadline); r != kHTTPOk) return r;
     return ChooseBodyMode(conn);
 }
 
 }  // namespace
 
-int v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
+HttpResult v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
     if (conn == nullptr) return kHTTPErrArgument;
     try {
         conn->header.clear();
@@ -155,7 +155,7 @@ int v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
     }
 }
 
-int v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
+HttpResult v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     if (conn == nullptr) return kHTTPErrArgument;
     const ReadDeadline deadline(conn->exchange.Bound(timeout_ms));
     char line[15];
@@ -166,26 +166,26 @@ int v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     for (;;) {
         n = 0;
         for (;;) {
-            if (n == sizeof line) return -1;
-            if (ReadByte(conn, deadline, &line[n]) != kSockOk) return -1;
+            if (n == sizeof line) return kHTTPErrBad;
+            if (ReadByte(conn, deadline, &line[n]) != kSockOk) return kHTTPErrBad;
             if (line[n++] == '\n') break;
         }
         if (n != 2) break;
-        if (skipped) return -1;
+        if (skipped) return kHTTPErrBad;
         skipped = true;
     }
-    if (n < 3 || line[n - 2] != '\r') return -1;
+    if (n < 3 || line[n - 2] != '\r') return kHTTPErrBad;
     uint64_t size = 0;
     size_t digits = 0;
     for (; digits < n && HexValue(line[digits]) >= 0; ++digits) {
         size = size * 16 + static_cast<uint64_t>(HexValue(line[digits]));
-        if (size > UINT32_MAX) return -1;
+        if (size > UINT32_MAX) return kHTTPErrBad;
     }
-    if (digits == 0) return -1;
+    if (digits == 0) return kHTTPErrBad;
     conn->remaining = static_cast<uint32_t>(size);
     if (size == 0) {
         char end[2];
-        if (ReadBytes(conn, deadline, end, 2) != kSockOk) return -1;
+        if (ReadBytes(conn, deadline, end, 2) != kSockOk) return kHTTPErrBad;
     }
-    return 0;
+    return kHTTPOk;
 }

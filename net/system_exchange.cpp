@@ -85,7 +85,7 @@ int Request(const char* verb, const char* object, const char* host, uint16_t por
     uint32_t status = 0;
     const int step = SystemRequestStart(&request, verb, object, host, port, body, body_length, &status,
                                         kExchangeTimeoutMs);
-    if (step != 0) {
+    if (step != kSystemOk) {
         ReportStartFailure(step);
         return -1;
     }

@@ -137,8 +137,8 @@ bool SetVerbAndBody(CURL* c, const char* verb, const void* body, uint32_t body_l
     return ok;
 }
 
-int SetUp(SystemRequest* r, const char* verb, const char* object, const char* host, uint16_t port,
-          const void* body, uint32_t body_length) {
+SystemResult SetUp(SystemRequest* r, const char* verb, const char* object, const char* host,
+                   uint16_t port, const void* body, uint32_t body_length) {
     CURL* c = r->connection;
     std::string url = std::string("http://") + host + ":" + std::to_string(port);
     if (object[0] != '/') url += '/';
@@ -172,11 +172,12 @@ int SetUp(SystemRequest* r, const char* verb, const char* object, const char* ho
     if (!ok) return kSystemErrRequest;
     if (curl_multi_add_handle(r->session, c) != CURLM_OK) return kSystemErrRequest;
     r->attached = true;
-    return 0;
+    return kSystemOk;
 }
 
-int Start(SystemRequest* r, const char* verb, const char* object, const char* host, uint16_t port,
-          const void* body, uint32_t body_length, uint32_t* status, uint32_t timeout_ms) {
+SystemResult Start(SystemRequest* r, const char* verb, const char* object, const char* host,
+                   uint16_t port, const void* body, uint32_t body_length, uint32_t* status,
+                   uint32_t timeout_ms) {
     r->deadline = ReadDeadline(timeout_ms);
     GlobalInit();
     r->session = curl_multi_init();
@@ -187,7 +188,10 @@ int Start(SystemRequest* r, const char* verb, const char* object, const char* ho
     // mean walking descriptors that other threads open and close.)
     r->connection = curl_easy_init();
     if (r->connection == nullptr) return kSystemErrConnect;
-    if (const int e = SetUp(r, verb, object, host, port, body, body_length); e != 0) return e;
+    if (const SystemResult e = SetUp(r, verb, object, host, port, body, body_length);
+        e != kSystemOk) {
+        return e;
+    }
     if (Pump(r, [](const SystemRequest* q) { return q->head_done; }) != 0) return kSystemErrSend;
     if (!r->head_done && (!r->finished || r->result != CURLE_OK)) return kSystemErrSend;
     long code = 0;
@@ -195,14 +199,14 @@ int Start(SystemRequest* r, const char* verb, const char* object, const char* ho
         return kSystemErrQuery;
     }
     *status = static_cast<uint32_t>(code);
-    return 0;
+    return kSystemOk;
 }
 
 }  // namespace
 
-int SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
-                       const char* host, uint16_t port, const void* body, uint32_t body_length,
-                       uint32_t* status, uint32_t timeout_ms) {
+SystemResult SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
+                                const char* host, uint16_t port, const void* body,
+                                uint32_t body_length, uint32_t* status, uint32_t timeout_ms) {
     if (request == nullptr) return kSystemErrRequest;
     *request = nullptr;
     if (status != nullptr) *status = 0;
@@ -212,18 +216,18 @@ int SystemRequestStart(SystemRequest** request, const char* verb, const char* ob
     }
     auto* r = new (std::nothrow) SystemRequest;
     if (r == nullptr) return kSystemErrSession;
-    int result;
+    SystemResult result;
     try {
         result = Start(r, verb, object, host, port, body, body_length, status, timeout_ms);
     } catch (const std::bad_alloc&) {
         result = kSystemErrRequest;
     }
-    if (result != 0) {
+    if (result != kSystemOk) {
         SystemRequestClose(r);
         return result;
     }
     *request = r;
-    return 0;
+    return kSystemOk;
 }
 
 int SystemRequestRead(SystemRequest* r, void* buf, uint32_t length, uint32_t* got) {

@@ -11,12 +11,20 @@
 // it and released with SystemRequestClose.
 struct SystemRequest;
 
-// Failing steps of SystemRequestStart, in the order they are taken.
-inline constexpr int kSystemErrSession = -1;  // no session could be opened
-inline constexpr int kSystemErrConnect = -2;  // no connection object for host and port
-inline constexpr int kSystemErrRequest = -3;  // the request could not be set up
-inline constexpr int kSystemErrSend = -4;     // sending it or receiving the answer failed
-inline constexpr int kSystemErrQuery = -5;    // the answer carries no status
+// Results of SystemRequestStart: success, or the failing step, numbered in
+// the order the steps are taken. Typed as the other families are.
+enum SystemResult : int {
+    kSystemOk = 0,
+    kSystemErrSession = -1,  // no session could be opened
+    kSystemErrConnect = -2,  // no connection object for host and port
+    kSystemErrRequest = -3,  // the request could not be set up
+    kSystemErrSend = -4,     // sending it or receiving the answer failed
+    kSystemErrQuery = -5,    // the answer carries no status
+};
+
+// A short English description of a step's code, "unknown system transport
+// result" for any other value.
+const char* SystemResultName(int code);
 
 // Opens a request (verb, object on host:port, with an optional body; the
 // version sent is HTTP/1.0, with no caching by proxies), sends it and waits
@@ -24,13 +32,14 @@ inline constexpr int kSystemErrQuery = -5;    // the answer carries no status
 // *request is the open request; on failure it is nullptr and the code tells
 // the failing step. timeout_ms bounds the whole request, every later read of
 // its body included, counted from now on the client's clock (v3TimeNow).
-int SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
-                       const char* host, uint16_t port, const void* body, uint32_t body_length,
-                       uint32_t* status, uint32_t timeout_ms);
+SystemResult SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
+                                const char* host, uint16_t port, const void* body,
+                                uint32_t body_length, uint32_t* status, uint32_t timeout_ms);
 
 // Reads body bytes until length are in or the body has ended; *got tells how
 // many (fewer only at the end). 0, or -1 when the transfer failed before
-// length bytes were in, or the request's time is up.
+// length bytes were in, or the request's time is up. A plain int: its -1 is
+// no step of SystemRequestStart.
 int SystemRequestRead(SystemRequest* request, void* buf, uint32_t length, uint32_t* got);
 
 // Releases the request, its connection and its session, in that order.

@@ -1,14 +1,21 @@
-// The result codes of the support library's families: their values are what
-// callers, stored files and the cores' contract compare with, so a renumbered
-// code is a fault even when everything still compiles; and each code has a
-// name of its own, so that a log line or a failing test says which one it was.
+// The result codes of the support library's families and of the HTTP client,
+// the system transport, the registry store and the result upload: their
+// values are what callers, stored files, the cores' contract and returning
+// results compare with, so a renumbered code is a fault even when everything
+// still compiles; and each code has a name of its own, so that a log line or
+// a failing test says which one it was.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "config/registry_store.h"
+#include "conversation/result_upload.h"
+#include "net/http_client.h"
+#include "net/system_transport.h"
 #include "support/codec.h"
 #include "support/dir.h"
 #include "support/file.h"
@@ -69,6 +76,31 @@ const std::vector<Family>& Families() {
           {kCodecErrState, -2},
           {kCodecErrMemory, -3},
           {kCodecErrStream, -4}}},
+        {"HTTP", HttpResultName,
+         {{kHTTPOk, 0},
+          {kHTTPErrBad, -1},
+          {kHTTPErrTransfer, -2},
+          {kHTTPErrMemory, -3},
+          {kHTTPErrArgument, -4},
+          {kHTTPErrState, -6}}},
+        {"system transport", SystemResultName,
+         {{kSystemOk, 0},
+          {kSystemErrSession, -1},
+          {kSystemErrConnect, -2},
+          {kSystemErrRequest, -3},
+          {kSystemErrSend, -4},
+          {kSystemErrQuery, -5}}},
+        {"registry", RegistryResultName,
+         {{kRegistryOk, 0},
+          {kRegistryFailed, -1},
+          {kRegistryNotFound, -2},
+          {kRegistryUnreadable, -3},
+          {kRegistryTooLarge, -4}}},
+        {"upload", UploadResultName,
+         {{kUploadOk, 0},
+          {kUploadFailed, -1},
+          {kUploadUnusable, -2},
+          {kUploadRefused, 22}}},
     };
     return families;
 }
@@ -86,11 +118,13 @@ TEST(ResultCodes, KeepTheirValuesAndEachHasANameOfItsOwn) {
             EXPECT_TRUE(names.insert(name).second) << c.value << " repeats \"" << name << "\"";
         }
         // A value outside the table is named as unknown, never as a code it
-        // is not; so is every value the table leaves out between its codes.
+        // is not; so is every value the table leaves out between its codes
+        // (the upload's refusal, 22, lies far above the rest).
         const std::string unknown = family.name(INT_MIN);
         EXPECT_FALSE(unknown.empty());
         EXPECT_EQ(names.count(unknown), 0u) << "a code is named \"" << unknown << "\"";
-        for (int v = -20; v <= 2; ++v) {
+        const int high = std::max(2, *values.rbegin() + 2);
+        for (int v = -20; v <= high; ++v) {
             if (values.count(v) != 0) continue;
             EXPECT_EQ(family.name(v), unknown) << v;
         }
