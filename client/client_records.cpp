@@ -29,8 +29,8 @@ int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, ui
 
 ServerAccess AccessOf(ClientState& state) { return {state.identity, *state.transport, state.permission}; }
 
-UnitCleanup CoreCleanup(const ClientState& state) {
-    const ClientState* s = &state;
+UnitCleanup CoreCleanup(ClientState& state) {
+    ClientState* s = &state;
     return [s](uint32_t core_type, uint32_t index) {
         char core_file[kCoreFileNameSize];
         MakeCoreFileName(core_file, s->edition_code, core_type);

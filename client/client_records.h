@@ -28,7 +28,7 @@ ServerAccess AccessOf(ClientState& state);
 
 // The cleanup run of a unit's core: the core file of the edition of state
 // for the unit's core type, run in cleanup mode.
-UnitCleanup CoreCleanup(const ClientState& state);  // state outlives it
+UnitCleanup CoreCleanup(ClientState& state);  // state outlives it
 
 // DeleteUnit on the queue of state with the cleanup run of its core.
 UnitDeleter UnitDeleterOf(ClientState& state);

@@ -34,6 +34,7 @@ struct ClientState : Settings {
     uint32_t local = 0;          // -local: stay in the current directory
     uint32_t pause = 0;          // -pause: stop once after the next finished unit
     uint32_t forceasm = 0;       // -forceasm: pass " -forceasm" to the next core
+    std::atomic<uint32_t> forceasm_passed{0};  // ... and to one core only
     uint16_t advmethods = 0;     // -advmethods, reported to the assignment server
     uint16_t betateam = 0;       // -betateam, reported to the assignment server
     uint16_t internal = 0;       // -internal, reported to the assignment server

@@ -92,7 +92,7 @@ int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
     return fits ? 0 : -1;
 }
 
-CoreCommandOptions NextCoreOptions(const ClientState& s, bool cleanup) {
+CoreCommandOptions NextCoreOptions(ClientState& s, bool cleanup) {
     CoreCommandOptions o;
     o.cleanup = cleanup;
     o.priority = s.core_priority;
@@ -102,12 +102,12 @@ CoreCommandOptions NextCoreOptions(const ClientState& s, bool cleanup) {
     o.lifeline = v3ProcessID();
     if (!cleanup) {
         o.notermcheck = gSettingsRestartMark.exchange(0) != 0;
-        o.forceasm = s.forceasm != 0 && gCoreRecord.forceasm_passed.exchange(1) == 0;
+        o.forceasm = s.forceasm != 0 && s.forceasm_passed.exchange(1) == 0;
     }
     return o;
 }
 
-uint32_t RunCore(const ClientState& state, const char* core_file, const char* work_dir,
+uint32_t RunCore(ClientState& state, const char* core_file, const char* work_dir,
                  const char* suffix, int cleanup) {
     char command[kCoreCommandLineMax + 1];
     const CoreCommandOptions options = NextCoreOptions(state, cleanup != 0);

@@ -37,7 +37,6 @@ inline constexpr size_t kCoreCommandLineMax = 374;
 struct CoreRecord {
     std::atomic<uint64_t> process_id{0};
     std::atomic<uint32_t> running{0};          // 1 from creation until the code is read
-    std::atomic<uint32_t> forceasm_passed{0};  // " -forceasm" goes to one core per process
     std::atomic<uint32_t> output_quiet{0};     // the client is ending: copy no more core output
 };
 extern CoreRecord gCoreRecord;
@@ -68,14 +67,14 @@ int BuildCoreCommandLine(char* out, const char* core_file, const char* work_dir,
 // The options state and the process-wide marks give the next core. A normal
 // run takes the settings-restart mark and the one-time " -forceasm"; a
 // cleanup run leaves both for the core that computes.
-CoreCommandOptions NextCoreOptions(const ClientState& state, bool cleanup);
+CoreCommandOptions NextCoreOptions(ClientState& state, bool cleanup);
 
 // Runs core_file on the unit suffix in work_dir and returns its exit code
 // (0 and a core that could not be started read as 99). In normal mode the
 // core's log is copied into the client's log while it runs, and the call
 // returns only after that copy is complete. Polls every 2 seconds. The
 // settings and, in normal mode, the Work queue come from state.
-uint32_t RunCore(const ClientState& state, const char* core_file, const char* work_dir,
+uint32_t RunCore(ClientState& state, const char* core_file, const char* work_dir,
                  const char* suffix, int cleanup);
 
 // Asks a running core to stop (signal 2), without waiting for it. 0, or -1

@@ -194,7 +194,7 @@ TEST_F(RunCoreTest, LinesOfACoreThatEndsAtOnceAreNotLost) {
 
 // Runs a core that logs until it is stopped, stops it with StopCore once it
 // runs, and returns its exit code.
-uint32_t RunAndStop(const ClientState& state, bool* stopped) {
+uint32_t RunAndStop(ClientState& state, bool* stopped) {
     std::atomic<uint32_t> code{0};
     std::thread run([&] { code = RunCore(state, "QrvCore_78.exe", "work/", "03", 0); });
     *stopped = false;

@@ -101,8 +101,6 @@ protected:
         s.work_queue = NewWorkQueue();
         ASSERT_NE(s.work_queue, nullptr);
         queue_ = s.work_queue.get();
-        gCoreRecord.forceasm_passed.store(0);
-        gCoreRecord.running.store(0);
         gSettingsRestartMark.store(0);
         gDeadlineInterruptMark.store(0);
     }
