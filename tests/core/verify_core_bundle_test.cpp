@@ -8,6 +8,21 @@
 
 #include "core/bundle_maker.h"
 
+// ThreadSanitizer's runtime defines the allocation functions itself, so a
+// build with it cannot stand in for a small machine below; the one case that
+// needs that runs in every other build.
+#if defined(__SANITIZE_THREAD__)
+#define QRV_TEST_OWN_ALLOCATOR 0
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define QRV_TEST_OWN_ALLOCATOR 0
+#endif
+#endif
+#ifndef QRV_TEST_OWN_ALLOCATOR
+#define QRV_TEST_OWN_ALLOCATOR 1
+#endif
+
+#if QRV_TEST_OWN_ALLOCATOR
 // No case here needs a gigabyte: such a request is refused, as on a machine
 // without that much memory, so that a length the client tries to allocate
 // costs nothing on a 64-bit host.
@@ -19,6 +34,7 @@ void* operator new[](std::size_t size, const std::nothrow_t&) noexcept {
         return nullptr;
     }
 }
+#endif
 
 namespace {
 
@@ -116,6 +132,7 @@ TEST_F(VerifyBundleTest, EachDamageIsRefusedWithItsMessage) {
 // bytes: where size_t has 32 bits the block and its slack would wrap to a few
 // bytes. Every processor refuses it as memory the client cannot have.
 TEST_F(VerifyBundleTest, SignatureTooLargeForTheAddressSpaceIsRefused) {
+    if (!QRV_TEST_OWN_ALLOCATOR) GTEST_SKIP() << "the sanitizer's allocator would hand out 4 GiB";
     const uint64_t sig_length = 0xFFFFFE00;  // plus the 1024 bytes of slack: 2^32 + 512
     std::string header(512, '\0');
     const uint8_t magic[4] = {0xDE, 0xAF, 0x0F, 0xAD};
