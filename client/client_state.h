@@ -53,4 +53,4 @@ struct ClientState : Settings {
 };
 
 // The process-wide Client state.
-extern ClientState gClientState;
+extern ClientState& gClientState;
