@@ -7,12 +7,16 @@
 #include "core/core_file.h"
 #include "net/assignment.h"
 
-ClientIdentity MakeIdentity(const Settings& settings, const ClientState& state) {
+namespace {
+
+// The identity the request records carry: the settings, the command line
+// and the start-up figures.
+ClientIdentity MakeIdentity(const ClientState& state) {
     ClientIdentity identity;
-    identity.config = settings.config;
-    identity.user_id = settings.user_id;
-    identity.machine_id = settings.machine_id;
-    identity.client_type = settings.client_type;
+    identity.config = state.config;
+    identity.user_id = state.user_id;
+    identity.machine_id = state.machine_id;
+    identity.client_type = state.client_type;
     identity.benchmark = state.benchmark;
     identity.edition_code = state.edition_code;
     identity.advmethods = state.advmethods;
@@ -21,10 +25,14 @@ ClientIdentity MakeIdentity(const Settings& settings, const ClientState& state) 
     return identity;
 }
 
-int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, uint64_t size) {
-    const ClientIdentity identity = MakeIdentity(settings, state);
-    const std::unique_ptr<Transport> transport = MakeTransport(settings);
-    return ObtainUserID({identity, *transport, settings.permission}, text, size);
+}  // namespace
+
+// The records are not built yet while the settings load: this one exchange
+// makes its own from what has been loaded so far.
+int ObtainUserIDFor(ClientState& state, char* text, uint64_t size) {
+    const ClientIdentity identity = MakeIdentity(state);
+    const std::unique_ptr<Transport> transport = MakeTransport(state);
+    return ObtainUserID({identity, *transport, state.permission}, text, size);
 }
 
 ServerAccess AccessOf(ClientState& state) { return {state.identity, *state.transport, state.permission}; }
@@ -48,7 +56,7 @@ UnitDeleter UnitDeleterOf(ClientState& state) {
 }
 
 void BuildRecords(ClientState& state) {
-    state.identity = MakeIdentity(state, state);
+    state.identity = MakeIdentity(state);
     state.transport = MakeTransport(state);
     ResultReturn& r = state.results;
     r.queue = state.work_queue.get();

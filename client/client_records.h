@@ -10,14 +10,10 @@
 #include "queue/delete_unit.h"
 #include "queue/queue_operations.h"
 
-// The identity the request records carry, from settings and the command line
-// and start-up figures of state.
-ClientIdentity MakeIdentity(const Settings& settings, const ClientState& state);
-
 // The user-ID source of LoadSettings: the assignment servers, asked over the
 // transport that the settings loaded so far choose, with their network
 // permission.
-int ObtainUserIDFor(const ClientState& state, Settings& settings, char* text, uint64_t size);
+int ObtainUserIDFor(ClientState& state, char* text, uint64_t size);
 
 // Builds the identity, the transport and the result return, once the
 // settings are loaded and the benchmark is measured.

@@ -54,8 +54,8 @@ void TakeFolderLock(const ClientState* state) {
 
 int Load(ClientState* state) {
     return LoadSettings(*state, state->edition_code, state->program_name,
-                        [state](Settings& settings, char* text, uint64_t size) {
-                            return ObtainUserIDFor(*state, settings, text, size);
+                        [state](Settings&, char* text, uint64_t size) {
+                            return ObtainUserIDFor(*state, text, size);
                         });
 }
 
