@@ -281,11 +281,11 @@ TEST_F(LogFileTest, ConcurrentWritersLoseNothingAcrossARotation) {
     constexpr int kThreads = 4;
     const std::string text(180, 'c');
     // About one and a half times the size: one rotation.
-    const int lines = static_cast<int>(kLogRotateRunningSize * 3 / 2 / 210 / kThreads);
+    constexpr int kLines = static_cast<int>(kLogRotateRunningSize * 3 / 2 / 210 / kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
-        threads.emplace_back([t, lines, &text] {
-            for (int i = 0; i < lines; ++i) LogPrint("T%d L%06d %s\n", t, i, text.c_str());
+        threads.emplace_back([t, &text] {
+            for (int i = 0; i < kLines; ++i) LogPrint("T%d L%06d %s\n", t, i, text.c_str());
         });
     }
     for (std::thread& th : threads) th.join();
@@ -311,7 +311,7 @@ TEST_F(LogFileTest, ConcurrentWritersLoseNothingAcrossARotation) {
         ++next[t];
         ++count;
     }
-    EXPECT_EQ(count, kThreads * lines);
+    EXPECT_EQ(count, kThreads * kLines);
 }
 
 }  // namespace
