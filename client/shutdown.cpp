@@ -26,6 +26,10 @@ std::atomic<bool> g_shutting_down{false};
 }  // namespace
 
 void ShutdownHandler(int signal) {
+    ShutdownWithCode(signal, 0);
+}
+
+void ShutdownWithCode(int signal, int exit_code) {
     if (g_shutting_down.exchange(true)) WaitForEnd();
     // The words are swapped on purpose: users' log readers and the project's
     // help pages quote these lines as they stand, so signal 2 stays "SIGTERM".
@@ -42,7 +46,7 @@ void ShutdownHandler(int signal) {
     if (PlatformFolderLockHeld()) RemoveCoreBundleParts();
     LogWrite("\nQuorvel Client Shutdown.\n");
     CloseLog();
-    v3Exit(0);
+    v3Exit(exit_code);
 }
 
 int ConsoleEventHandler(uint32_t event) {

@@ -10,6 +10,11 @@
 // for the end of the process. Never returns.
 [[noreturn]] void ShutdownHandler(int signal);
 
+// The same shutdown, ending the process with exit_code: for a client that
+// cannot go on, so that a service manager sees a failure and restarts it.
+// Should another shutdown have begun first, that one's code stands.
+[[noreturn]] void ShutdownWithCode(int signal, int exit_code);
+
 // Console events: Ctrl-C (0), Ctrl-Break (1), close (2), log-off (5), system
 // shutdown (6). Every event shuts the client down, except a log-off in
 // service mode, which is ignored. Always reports the event as handled (1).

@@ -26,8 +26,9 @@
 namespace {
 
 constexpr uint32_t kConsoleEdition = 2;
-// A second client in a folder that another one works in ends with this code.
-constexpr int kFolderTakenExitCode = 1;
+// A second client in a folder that another one works in, or a client that
+// cannot lock its folder at all, ends with this code.
+constexpr int kFolderLockExitCode = 1;
 
 void WriteArgumentLine(const ClientState* state) {
     if (state->argument_count <= 1) return;
@@ -36,21 +37,40 @@ void WriteArgumentLine(const ClientState* state) {
     LogWrite("\n\n");
 }
 
+// What is wrong with a lock file that the client cannot take.
+const char* LockFileProblem(FolderLockResult result) {
+    switch (result) {
+        case FolderLockResult::kSymlink: return "is a symbolic link";
+        case FolderLockResult::kFolder: return "is a folder";
+        case FolderLockResult::kNotRegular: return "is not a regular file";
+        default: return "cannot be opened for writing";
+    }
+}
+
 // Only one client works in a folder at a time: two would run cores on the
 // same unit, overwrite each other's work data and return the same result
 // twice. The lock is taken before the log is opened, since opening the log
 // already rotates or creates log files; a refused client ends touching
-// nothing. Showing the queue only reads, so it needs no lock; a -queueinfo
-// that has to configure first takes it then, as it goes on to work.
+// nothing. A lock file that is not the client's own (a link, a folder, a
+// file it cannot write) would let two clients in at once, so it refuses
+// the start as well. Showing the queue only reads, so it needs no lock; a
+// -queueinfo that has to configure first takes it then, as it goes on to
+// work.
 void TakeFolderLock(const ClientState* state) {
     if (state->run_mode == MODE_QUEUEINFO) return;
+    const FolderLockResult result = PlatformFolderLockTake("queue.lock");
     // Where the lock file cannot even be made (a read-only folder), no second
     // client can change anything there either.
-    if (PlatformFolderLockTake("queue.lock") != FolderLockResult::kTaken) return;
+    if (result == FolderLockResult::kHeld || result == FolderLockResult::kNoAccess) return;
     char folder[4096];
     if (PlatformCurrentDirectory(folder, sizeof folder) != 0) v3StringPrint(folder, sizeof folder, ".");
-    v3Print("Another Quorvel client is already working in %s; exiting.\n", folder);
-    v3Exit(kFolderTakenExitCode);
+    if (result == FolderLockResult::kTaken) {
+        v3Print("Another Quorvel client is already working in %s; exiting.\n", folder);
+    } else {
+        v3Print("The lock file %s/queue.lock %s; remove it and start again.\n", folder,
+                LockFileProblem(result));
+    }
+    v3Exit(kFolderLockExitCode);
 }
 
 int Load(ClientState* state) {

@@ -29,9 +29,13 @@ const char* v3StrFindChar(const char* text, char ch, uint64_t n);
 // text is found at the start.
 const char* v3StrFind(const char* text, const char* sought, uint64_t n);
 
-// Replaces every control character (below 0x20, and 0x7F) within the first n
-// characters of text, up to its terminator, by '?'. Texts that servers send
-// go through this before they are printed: an escape sequence or a carriage
-// return in them would otherwise act on the volunteer's terminal, or forge
-// lines in the log. Bytes above 0x7F are kept (they may be Latin-1 or UTF-8).
+// Replaces every control character within the first n characters of text,
+// up to its terminator, by '?': C0 (below 0x20) and 0x7F, each a byte; C1,
+// as a byte 0x80 to 0x9F that is not part of a UTF-8 character, or as the
+// UTF-8 form of U+0080 to U+009F (C2 80 to C2 9F, both bytes masked). Texts
+// that servers send go through this before they are printed: an escape
+// sequence (ESC [ or the one-byte CSI) or a carriage return in them would
+// otherwise act on the volunteer's terminal, or forge lines in the log.
+// Other text above 0x7F is kept: well-formed UTF-8 whole (its continuation
+// bytes may lie in 0x80 to 0x9F), other bytes as Latin-1 letters.
 void v3StrMaskControls(char* text, uint64_t n);

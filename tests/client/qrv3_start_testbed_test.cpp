@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -232,8 +233,9 @@ TEST_F(Qrv3StartTest, StartRemovesPartFilesOfInterruptedCoreDownloadsAndNothingE
 // The client's signal semaphores are named after its process ID, so another
 // local user can make one of them first. Such a name is not taken over: the
 // client names it and its owner in one line and ends as on any failed
-// registration. A stale name of its own user, with a release still pending,
-// is replaced and delivers nothing.
+// registration, with code 75, so that a service manager starts it again
+// (under a new process ID). A stale name of its own user, with a release
+// still pending, is replaced and delivers nothing.
 TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
     if (geteuid() != 0) GTEST_SKIP() << "only root can give a semaphore to another user";
     // It waits at its first question until the names are in place.
@@ -260,7 +262,7 @@ TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
     ASSERT_EQ(chown(foreign_path.c_str(), kNobody, kNobody), 0);
 
     qrv3.Write("\n\n\n\n\n\n");
-    EXPECT_EQ(qrv3.WaitExit(20000), 0) << qrv3.output();
+    EXPECT_EQ(qrv3.WaitExit(20000), 75) << qrv3.output();
     const passwd* nobody = getpwuid(kNobody);
     const std::string owner = nobody != nullptr ? std::string(nobody->pw_name) + " (uid 65534)" : "uid 65534";
     const std::string line = "Signal semaphore " + foreign_path + " belongs to another user, " + owner + "\n";
@@ -281,14 +283,23 @@ TEST_F(Qrv3StartTest, ASignalSemaphoreOfAnotherUserIsNamedAndLeftAlone) {
     v3PlatformNamedSemaphoreClose(theirs);
 }
 
-// Each name in the working folder with its content ("<folder>" for one), the
-// registry store aside.
+// Each name in the working folder with its content ("<folder>", "<link>" or
+// "<special>" for one that is no regular file), the registry store aside.
 std::map<std::string, std::string> FolderContents(const std::vector<std::string>& names) {
     std::map<std::string, std::string> contents;
     for (const std::string& name : names) {
         struct stat st {};
-        const bool folder = stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-        contents[name] = folder ? "<folder>" : ReadFileText(name);
+        if (lstat(name.c_str(), &st) != 0) {
+            contents[name] = "<gone>";
+        } else if (S_ISDIR(st.st_mode)) {
+            contents[name] = "<folder>";
+        } else if (S_ISLNK(st.st_mode)) {
+            contents[name] = "<link>";
+        } else if (!S_ISREG(st.st_mode)) {
+            contents[name] = "<special>";
+        } else {
+            contents[name] = ReadFileText(name);
+        }
     }
     return contents;
 }
@@ -348,6 +359,69 @@ TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
     EXPECT_NE(next.output().find("Deleting work unit #0 from work queue...\n"), std::string::npos)
         << next.output();
     EXPECT_EQ(ReadFileText("queue.dat").substr(8, 4), std::string(4, '\0'));
+}
+
+// A lock file that is not the client's own would let two clients work in
+// the folder at once: a link (here to a file that another program could
+// lock or replace), a folder, a pipe, or a file the client cannot write.
+// Each refuses every start that could change the folder with one line and
+// code 1, touching nothing; showing the queue still works.
+TEST_F(Qrv3StartTest, ALockFileThatIsNotTheClientsOwnRefusesTheStart) {
+    qrvtest::WriteFileText("registry/HKCU.txt",
+                           "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
+    ASSERT_NE(queue, nullptr);
+    queue->entries[0].status = kSlotReady;
+    ASSERT_EQ(SaveQueue(queue.get()), 0);
+    ASSERT_EQ(mkdir("elsewhere", 0700), 0);
+    qrvtest::WriteFileText("elsewhere/lock", "");
+    const struct {
+        std::string what;
+        std::function<int()> make;
+        std::string problem;
+    } cases[] = {
+        {"a link", [] { return symlink("elsewhere/lock", "queue.lock"); }, "is a symbolic link"},
+        {"a dangling link", [] { return symlink("elsewhere/none", "queue.lock"); }, "is a symbolic link"},
+        {"a folder", [] { return mkdir("queue.lock", 0700); }, "is a folder"},
+        {"a pipe", [] { return mkfifo("queue.lock", 0600); }, "is not a regular file"},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(c.make(), 0) << c.what;
+        const auto before = FolderContents(DirectoryEntries());
+        for (const std::vector<std::string>& args :
+             {std::vector<std::string>{"-delete", "0"}, std::vector<std::string>{}}) {
+            ChildProcess refused(qrvtest::BinPath("qrv3"), args, Env());
+            EXPECT_EQ(refused.WaitExit(20000), 1) << c.what << "\n" << refused.output();
+            EXPECT_EQ(refused.output(), "The lock file " + dir() + "/queue.lock " + c.problem +
+                                            "; remove it and start again.\n")
+                << c.what;
+            EXPECT_TRUE(FolderContents(DirectoryEntries()) == before) << c.what;
+        }
+        EXPECT_EQ(ReadFileText("elsewhere/lock"), "") << c.what;
+        EXPECT_FALSE(qrvtest::FileExists("elsewhere/none")) << c.what;
+
+        ChildProcess info(qrvtest::BinPath("qrv3"), {"-queueinfo"}, Env());
+        EXPECT_EQ(info.WaitExit(), 0) << c.what;
+        EXPECT_NE(info.output().find("00 *READY"), std::string::npos) << c.what << "\n" << info.output();
+        ASSERT_EQ(c.what == "a folder" ? rmdir("queue.lock") : unlink("queue.lock"), 0);
+    }
+
+    // A file the client cannot open for writing: the client runs as nobody
+    // in a folder of its own, where root's lock file stands read-only.
+    if (geteuid() != 0) GTEST_SKIP() << "only root can start the client as another user";
+    qrvtest::WriteFileText("queue.lock", "");
+    ASSERT_EQ(chmod("queue.lock", 0444), 0);
+    for (const std::string& name : DirectoryEntries()) ASSERT_TRUE(qrvtest::GiveToChecker(name)) << name;
+    ASSERT_EQ(chown("queue.lock", 0, 0), 0);
+    ASSERT_TRUE(qrvtest::GiveToChecker(dir()));
+    ASSERT_TRUE(qrvtest::GiveToChecker(dir() + "/registry"));
+    ChildProcess refused("/usr/bin/setpriv",
+                         {"--reuid=65534", "--regid=65534", "--clear-groups", qrvtest::BinPath("qrv3"),
+                          "-delete", "0"},
+                         Env());
+    EXPECT_EQ(refused.WaitExit(20000), 1) << refused.output();
+    EXPECT_EQ(refused.output(), "The lock file " + dir() +
+                                    "/queue.lock cannot be opened for writing; remove it and start again.\n");
 }
 
 }  // namespace

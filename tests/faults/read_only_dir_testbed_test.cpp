@@ -141,6 +141,9 @@ protected:
         queue->current = 4;
         ASSERT_EQ(SaveQueue(queue.get()), 0);
         InstallCore(disk_path_, "run 1\nlog working\nresult done\nexit 100\nrun 2+\nsleep_ms 60000\nexit 100\n");
+        // Left by an earlier client: on a read-only disk it cannot be opened
+        // for writing, and nobody can replace it either, so it still locks.
+        qrvtest::WriteFileText("queue.lock", "");
     }
 };
 

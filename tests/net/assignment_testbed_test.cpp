@@ -167,8 +167,11 @@ TEST_F(AssignmentTest, AssignmentNamesWorkServerAndKeepsNewsAndPort) {
 }
 
 TEST_F(AssignmentTest, NewsWithEscapesAndLineBreaksIsPrintedAndKeptMasked) {
-    // A news text that would clear the screen and forge a log line of its own.
-    ASSERT_TRUE(Configure("primary", R"({"news": "Hi\u001b[2J\r\n+ Fake line\u007f \u00e9"})"));
+    // A news text that would clear the screen and forge a log line of its
+    // own, then set attributes with the one-byte CSI, alone and as UTF-8.
+    // The bytes go out as they are given, one per escape; the last two make
+    // a U-umlaut in UTF-8, whose second byte 0x9C is no control.
+    ASSERT_TRUE(Configure("primary", R"({"news": "Hi\u001b[2J\r\n+ Fake line\u007f \u00e9\u009b1m\u00c2\u009b0m \u00c3\u009c"})"));
     AssignmentReply reply{};
     std::string text;
     {
@@ -176,10 +179,12 @@ TEST_F(AssignmentTest, NewsWithEscapesAndLineBreaksIsPrintedAndKeptMasked) {
         ASSERT_EQ(RequestAssignment(Access(), &reply, 0.0f), 0);
         text = console.Text();
     }
-    EXPECT_NE(text.find("+ News From Quorvel: Hi?[2J??+ Fake line? \xe9\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("+ News From Quorvel: Hi?[2J??+ Fake line? \xe9?1m??0m \xc3\x9c\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(text.find('\x9b'), std::string::npos) << text;
     EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
     EXPECT_EQ(text.find('\r'), std::string::npos) << text;
     char news[200];
     CopyNewsText(news, sizeof news);
-    EXPECT_STREQ(news, "Hi?[2J??+ Fake line? \xe9");
+    EXPECT_STREQ(news, "Hi?[2J??+ Fake line? \xe9?1m??0m \xc3\x9c");
 }

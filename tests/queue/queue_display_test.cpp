@@ -53,10 +53,12 @@ TEST_F(QueueDisplayTest, EachKindOfSlotToTheCharacter) {
 TEST_F(QueueDisplayTest, CoreNameFromTheServerIsShownWithItsControlsMasked) {
     WorkQueue q;
     q.entries[0] = MakeUnit(kSlotReady, Seconds2003(9, 30, 23, 59, 59));
-    q.entries[0].set_core_name("A\x1b[2J\r\nB");
+    // ESC, CR and LF; the one-byte CSI alone and as UTF-8 (U+009B).
+    q.entries[0].set_core_name("A\x1b[2J\r\nB\x9b" "1m\xc2\x9b" "0m");
     const std::string table = FormatQueueInfo(q);
-    EXPECT_NE(table.find("\"  A?[2J??B\" (78)"), std::string::npos) << table;
+    EXPECT_NE(table.find("\"A?[2J??B?1m??0m\" (78)"), std::string::npos) << table;
     EXPECT_EQ(table.find('\x1b'), std::string::npos);
+    EXPECT_EQ(table.find('\x9b'), std::string::npos);
 }
 
 TEST_F(QueueDisplayTest, LongCoreNamesAreShownWholeInConsoleAndLog) {

@@ -130,13 +130,31 @@ TEST_F(UnitStatusTest, StatusPageWithoutUserOrTeam) {
     EXPECT_EQ(page.substr(page.size() - end.size()), end);
 }
 
-TEST_F(UnitStatusTest, StatusPageInsertsNamesAsTheyStand) {
+TEST_F(UnitStatusTest, StatusPageEscapesNamesAndEncodesTheirQueries) {
     WriteStatusPageFor("Ada Lovelace", "42");
-    const std::string page = ReadFileText("MyQuorvel.html");
-    const std::string personal = std::string(QRV_WEB_ADDRESS) + "stats/donor?q=Ada Lovelace";
+    std::string page = ReadFileText("MyQuorvel.html");
+    const std::string personal = std::string(QRV_WEB_ADDRESS) + "stats/donor?q=Ada%20Lovelace";
     EXPECT_NE(page.find("User name: Ada Lovelace<br>\nTeam number: 42<br>\n"), std::string::npos);
     EXPECT_NE(page.find("<a href=\"" + personal + "\">" + personal + "</a>"), std::string::npos);
     EXPECT_NE(page.find("stats/team?q=42\">"), std::string::npos);
+
+    // Names that would be markup: neither may open a tag, end an attribute
+    // or start a character reference, and each query holds its whole value.
+    WriteStatusPageFor("Ana <i>& co", "7'\"#x=1");
+    page = ReadFileText("MyQuorvel.html");
+    EXPECT_NE(page.find("User name: Ana &lt;i&gt;&amp; co<br>\nTeam number: 7&#39;&quot;#x=1<br>\n"),
+              std::string::npos)
+        << page;
+    const std::string donor = std::string(QRV_WEB_ADDRESS) + "stats/donor?q=Ana%20%3Ci%3E%26%20co";
+    EXPECT_NE(page.find("Personal statistics: <a href=\"" + donor + "\">" + donor + "</a><br>\n"),
+              std::string::npos)
+        << page;
+    const std::string team = std::string(QRV_WEB_ADDRESS) + "stats/team?q=7%27%22%23x%3D1";
+    EXPECT_NE(page.find("Team statistics: <a href=\"" + team + "\">" + team + "</a><br>\n"),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(page.find("<i>"), std::string::npos) << page;
+    EXPECT_EQ(page.find("& "), std::string::npos) << page;
 }
 
 TEST_F(UnitStatusTest, UnwritablePageIsReported) {

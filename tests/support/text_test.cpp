@@ -76,15 +76,45 @@ TEST(TextTest, FindRequiresTheMatchToEndWithinN) {
     EXPECT_EQ(v3StrFind(t, nullptr, 5), nullptr);
 }
 
-TEST(TextTest, MaskControlsReplacesC0AndDeleteOnlyWithinNAndTheText) {
-    // The blank and bytes above 0x7F are text; 0x1F and 0x7F are not.
-    char t[] = "a\x1b[2J\r\n \x1f\x7f\x80\xe9z\0\x1b";
+TEST(TextTest, MaskControlsReplacesC0C1AndDeleteOnlyWithinNAndTheText) {
+    // The blank and the text above 0x7F stay; 0x1F and 0x7F do not.
+    char t[] = "a\x1b[2J\r\n \x1f\x7f\xa0\xe9z\0\x1b";
     v3StrMaskControls(t, sizeof t);
-    EXPECT_EQ(std::string(t, sizeof t - 1), std::string("a?[2J?? ??\x80\xe9z\0\x1b", 15));
+    EXPECT_EQ(std::string(t, sizeof t - 1), std::string("a?[2J?? ??\xa0\xe9z\0\x1b", 15));
     char u[] = "\t\t\t";
     v3StrMaskControls(u, 2);
     EXPECT_STREQ(u, "??\t");
     v3StrMaskControls(nullptr, 5);
+
+    // C1 controls, as single bytes and as UTF-8, beside text that only
+    // looks like them: UTF-8 continuation bytes run from 0x80 to 0xBF.
+    struct Case {
+        const char* text;
+        const char* masked;
+    };
+    const Case cases[] = {
+        {"\x9b" "2J", "?2J"},                     // the one-byte CSI
+        {"\x80\x85\x9f", "???"},                  // first, NEL, last
+        {"\xc2\x9b" "2J", "??2J"},                // U+009B, CSI in UTF-8
+        {"\xc2\x80 \xc2\x9f", "?? ??"},           // U+0080 and U+009F
+        {"\xc2\xa0\xc2\xa9", "\xc2\xa0\xc2\xa9"}, // no-break space, (c)
+        {"\xc3\x9c" "ber \xe2\x82\xac", "\xc3\x9c" "ber \xe2\x82\xac"},  // U-umlaut, euro
+        {"\xf0\x9f\x98\x80", "\xf0\x9f\x98\x80"}, // four bytes, continuation 0x9F
+        {"\xe9\x9b" "z", "\xe9?z"},               // Latin-1 e-acute, then a lone CSI
+        {"\xc2", "\xc2"},                         // a cut sequence: a Latin-1 letter
+        {"\xe0\x82\x9b", "\xe0??"},               // U+009B, overlong: no character
+        {"\xc1\x9b", "\xc1?"},                    // the same in two bytes
+        {"\xed\xa0\x80", "\xed\xa0?"},            // a surrogate: no character
+    };
+    for (const Case& c : cases) {
+        std::string text = c.text;
+        v3StrMaskControls(text.data(), text.size());
+        EXPECT_EQ(text, c.masked) << "for " << c.text;
+    }
+    // A sequence that runs past n is not one; the bytes past n stay.
+    char cut[] = "\xc2\x9b";
+    v3StrMaskControls(cut, 1);
+    EXPECT_STREQ(cut, "\xc2\x9b");
 }
 
 }  // namespace
