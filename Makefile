@@ -41,7 +41,7 @@ demo: build
 	testbed/demo/run-demo --build $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED) $(BUILD_DEB_TESTBED)-upgrade
 
 # ---- Installing and packaging ----------------------------------------------
 # `make install` installs the client as `make build` built it, under PREFIX
@@ -73,7 +73,9 @@ deb: package-deps
 
 test-package: package-deps build
 	scripts/make-deb.sh $(BUILD_DEB_TESTBED) $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
-	packaging/tests/try-as-volunteer --deb-dir $(BUILD_DEB_TESTBED) --build $(BUILD)
+	QRV_DEB_VERSION_SUFFIX=+test1 scripts/make-deb.sh $(BUILD_DEB_TESTBED)-upgrade $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
+	packaging/tests/try-as-volunteer --deb-dir $(BUILD_DEB_TESTBED) \
+	  --upgrade-deb-dir $(BUILD_DEB_TESTBED)-upgrade --build $(BUILD)
 
 # ---- Hostile input and concurrency: fuzzing and ThreadSanitizer ------------
 # `make fuzz` runs every libFuzzer target of fuzz/ for FUZZ_SECONDS each and
