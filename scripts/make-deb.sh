@@ -57,6 +57,10 @@ results=("$out"/src/*.deb "$out"/src/*.dsc "$out"/src/*.tar.* "$out"/src/*.build
 [ ${#results[@]} -gt 0 ] || { echo "make-deb: dpkg-buildpackage made nothing" >&2; exit 1; }
 mv "${results[@]}" "$out/"
 rm -rf "$out/src"
+# The debug symbols come as their own package, for reading crash reports.
+for want in "qrv3_${version}_*.deb" "qrv3-dbgsym_${version}_*.deb"; do
+  compgen -G "$out/$want" >/dev/null || { echo "make-deb: dpkg-buildpackage made no $want" >&2; exit 1; }
+done
 
 for deb in "$out"/*.deb; do
   echo "make-deb: $deb"
