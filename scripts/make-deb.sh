@@ -23,7 +23,7 @@ arch_opt=()
 case "${ARCH:-}" in
   "" ) ;;
   *" "* ) echo "make-deb: ARCH must name one architecture, not \"$ARCH\"" >&2; exit 2 ;;
-  * ) triple=$(dpkg-architecture -a"$ARCH" -qDEB_HOST_GNU_TYPE) \
+  * ) triple=$(dpkg-architecture -a"$ARCH" -qDEB_HOST_GNU_TYPE 2>/dev/null) \
         || { echo "make-deb: ARCH=$ARCH is no Debian architecture" >&2; exit 2; }
       # A cross build cannot run what it builds, and the package build
       # has no tests anyway (BUILD_TESTING=OFF): nocheck keeps dh_auto_test
