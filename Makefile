@@ -41,7 +41,8 @@ demo: build
 	testbed/demo/run-demo --build $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED) $(BUILD_DEB_TESTBED)-upgrade
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED) $(BUILD_DEB_TESTBED)-upgrade \
+	  $(BUILD_DEB)-arm64 $(BUILD_DEB)-armhf $(BUILD_DEB_TESTBED)-arm64 $(BUILD_DEB_TESTBED)-armhf
 
 # ---- Installing and packaging ----------------------------------------------
 # `make install` installs the client as `make build` built it, under PREFIX
@@ -56,6 +57,14 @@ clean:
 # makes a package for the testbed and tries it as a volunteer would, in a
 # booted systemd container (packaging/tests/try-as-volunteer; root only).
 PREFIX             ?= /usr/local
+# `make deb ARCH=arm64` cross-builds (see the section on ARM boards below).
+# ARCH counts only when it is given on make's command line: test-cross
+# gives it a default list, and a shell may export an ARCH of its own,
+# neither of which may turn `make deb` into a cross build.
+# make-deb.sh cross-builds when ARCH is in its environment, so no recipe
+# inherits ARCH: the ones that cross-build pass it explicitly.
+DEB_ARCH           := $(if $(filter command line,$(origin ARCH)),$(strip $(ARCH)))
+unexport ARCH
 BUILD_DEB          ?= build-deb
 BUILD_DEB_TESTBED  ?= build-deb-testbed
 DEB_OPTIONS        ?=
@@ -68,8 +77,8 @@ install: build
 package-deps:
 	@scripts/install-deps.sh --package
 
-deb: package-deps
-	scripts/make-deb.sh $(BUILD_DEB) $(JOBS) $(DEB_OPTIONS)
+deb: package-deps $(if $(DEB_ARCH),cross-package-deps)
+	ARCH='$(DEB_ARCH)' scripts/make-deb.sh $(BUILD_DEB)$(if $(DEB_ARCH),-$(DEB_ARCH)) $(JOBS) $(DEB_OPTIONS)
 
 test-package: package-deps build
 	scripts/make-deb.sh $(BUILD_DEB_TESTBED) $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
@@ -143,4 +152,26 @@ test-cross: deps
 
 test-cross-unit: deps
 	scripts/test-cross.sh --unit --jobs $(JOBS) $(ARCH)
+# ----------------------------------------------------------------------------
+
+# ---- Packages for ARM boards ------------------------------------------------
+# `make deb ARCH=arm64` (or armhf) cross-builds the package for that
+# processor with dpkg-buildpackage -a into $(BUILD_DEB)-ARCH/, against the
+# target's libraries installed as multiarch packages (scripts/install-deps.sh
+# --arch). `make test-package-cross ARCH=...` makes such a package for the
+# testbed and runs its client under qemu-user until a unit is accepted
+# (packaging/tests/run-cross-package; root only). ARCH=... given to `make
+# deb` or `make test-package-cross` on the command line must name one processor
+# (see DEB_ARCH above).
+
+.PHONY: cross-package-deps test-package-cross
+
+cross-package-deps:
+	@case '$(DEB_ARCH)' in arm64|armhf) ;; \
+	  *) echo "make: give ARCH=arm64 or ARCH=armhf (one processor) on the command line, not '$(DEB_ARCH)'" >&2; exit 2 ;; esac
+	@scripts/install-deps.sh --arch $(DEB_ARCH)
+
+test-package-cross: package-deps cross-package-deps build
+	ARCH='$(DEB_ARCH)' scripts/make-deb.sh $(BUILD_DEB_TESTBED)-$(DEB_ARCH) $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
+	packaging/tests/run-cross-package --arch $(DEB_ARCH) --deb-dir $(BUILD_DEB_TESTBED)-$(DEB_ARCH) --build $(BUILD)
 # ----------------------------------------------------------------------------

@@ -23,10 +23,10 @@ inline constexpr int64_t kDemoKeyCreated = 850062418;
 inline constexpr int64_t kDemoKeyExpiry = 881598418;
 inline constexpr int64_t kTestSigningTime = 855911103;
 
-inline std::string SourceDir() {
-    const std::string self = __FILE__;
-    return self.substr(0, self.rfind("/tests/core/"));
-}
+// The build's own absolute record of the source folder: __FILE__ is
+// relative when ccache rewrites paths under CCACHE_BASEDIR, and the tests
+// run in a temporary folder.
+inline std::string SourceDir() { return QRV_SOURCE_DIR; }
 
 // True when the client embeds the testbed's demo key, whose private half the
 // tool signs with; a deployment build embeds its own.
