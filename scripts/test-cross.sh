@@ -133,7 +133,14 @@ make_sysroot() {
               -o "Dir::State::Lists=$apt/lists" -o "Dir::State::status=$apt/state/status"
               -o "Dir::Cache=$apt/cache" -o Dir::Cache::pkgcache= -o Dir::Cache::srcpkgcache=
               -o Debug::NoLocking=1 -o APT::Sandbox::User=root)
-  apt-get "${opts[@]}" -qq update
+  # One stale index (seen: a security suite's armhf list that did not match
+  # its signed Release) makes apt-get update fail as a whole, though the other
+  # suites' lists arrived. The sysroot is private, so it may take a package at
+  # the main suite's version; the install below still fails when a package
+  # is missing altogether.
+  if ! apt-get "${opts[@]}" -qq update; then
+    log "$arch: some of Debian's package lists could not be fetched; the sysroot takes its packages from those that were"
+  fi
   # shellcheck disable=SC2086
   apt-get "${opts[@]}" -qq -y --no-install-recommends --download-only install $want
   local deb pkg
