@@ -38,6 +38,10 @@ void ShutdownHandler(int signal) {
     v3Exit(0);
 }
 
+void WaitIfShuttingDown() {
+    if (g_shutting_down.load()) WaitForEnd();
+}
+
 int ConsoleEventHandler(uint32_t event) {
     if (event == kConsoleLogoff && gClientState.service.load()) return 1;
     ShutdownHandler(kSignalInterrupt);
