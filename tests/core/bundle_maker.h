@@ -23,10 +23,9 @@ inline constexpr int64_t kDemoKeyCreated = 850062418;
 inline constexpr int64_t kDemoKeyExpiry = 881598418;
 inline constexpr int64_t kTestSigningTime = 855911103;
 
-inline std::string SourceDir() {
-    const std::string self = __FILE__;
-    return self.substr(0, self.rfind("/tests/core/"));
-}
+// From the build, not from __FILE__: a compiler cache may make that path
+// relative to the build folder, which the tests do not run in.
+inline std::string SourceDir() { return QRV_SOURCE_DIR; }
 
 // True when the client embeds the testbed's demo key, whose private half the
 // tool signs with; a deployment build embeds its own.
