@@ -5,6 +5,12 @@
 // resident memory. The core's speed on its own, outside the client, is
 // bench_md_core_steps.
 //
+// Per unit it prints the client's turnaround: the time from issue to
+// accepted result less the core's own computing time, that is what the
+// client spends around the computation (fetching, starting the core,
+// noticing its end, returning the result). The last line is the mean, as
+// "turnaround: X.XX s per unit (core Y.YY s, issue to accepted Z.ZZ s)".
+//
 //   bench_demo_run [--units N]     (default 3; needs python3 and a network
 //                                   namespace, as the demo does)
 #include <sys/wait.h>
@@ -17,15 +23,19 @@
 #include <fstream>
 #include <map>
 #include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 namespace {
 
 // The demo script sits in the source tree; this file's own path names it.
-fs::path DemoScript() {
+// A compiler cache may have made that path relative to the build folder,
+// where the compiler ran.
+fs::path DemoScript(const fs::path& build) {
     const std::string self = __FILE__;
-    return fs::path(self.substr(0, self.rfind("/bench/"))) / "testbed" / "demo" / "run-demo";
+    const fs::path source = fs::path(self.substr(0, self.rfind("bench/")));
+    return (source.is_absolute() ? source : build / source) / "testbed" / "demo" / "run-demo";
 }
 
 std::map<std::string, std::string> ReadFigures(const fs::path& file) {
@@ -41,6 +51,51 @@ std::map<std::string, std::string> ReadFigures(const fs::path& file) {
 double Number(const std::map<std::string, std::string>& f, const char* key) {
     const auto it = f.find(key);
     return it == f.end() ? 0.0 : std::atof(it->second.c_str());
+}
+
+// A comma-separated list of numbers ("-" for none).
+std::vector<double> Numbers(const std::map<std::string, std::string>& f, const char* key) {
+    std::vector<double> values;
+    const auto it = f.find(key);
+    if (it == f.end() || it->second == "-") return values;
+    const std::string& text = it->second;
+    for (size_t at = 0; at <= text.size();) {
+        size_t comma = text.find(',', at);
+        if (comma == std::string::npos) comma = text.size();
+        values.push_back(std::atof(text.substr(at, comma - at).c_str()));
+        at = comma + 1;
+    }
+    return values;
+}
+
+double Mean(const std::vector<double>& values, size_t count) {
+    double sum = 0.0;
+    for (size_t i = 0; i < count; ++i) sum += values[i];
+    return count > 0 ? sum / static_cast<double>(count) : 0.0;
+}
+
+// Per unit and on average: issue to accepted, the core's computing, and the
+// difference. The core's figures are its "Performance:" lines in log order,
+// one per unit in the demo, whose units each run once.
+void PrintTurnaround(const std::map<std::string, std::string>& f) {
+    const std::vector<double> unit = Numbers(f, "unit_seconds");
+    const std::vector<double> core = Numbers(f, "core_seconds");
+    const std::vector<double> next = Numbers(f, "next_issue_seconds");
+    const size_t n = unit.size() < core.size() ? unit.size() : core.size();
+    for (size_t i = 0; i < n; ++i) {
+        std::printf("demo_run:   unit %zu: issue to accepted %.2f s, core %.2f s, turnaround %.2f s", i,
+                    unit[i], core[i], unit[i] - core[i]);
+        if (i < next.size()) std::printf("; %.2f s from acceptance to the next issue", next[i]);
+        std::printf("\n");
+    }
+    if (n == 0) {
+        std::printf("turnaround: unknown (no unit with both figures)\n");
+        return;
+    }
+    const double unit_mean = Mean(unit, n);
+    const double core_mean = Mean(core, n);
+    std::printf("turnaround: %.2f s per unit (core %.2f s, issue to accepted %.2f s)\n",
+                unit_mean - core_mean, core_mean, unit_mean);
 }
 
 std::string Text(const std::map<std::string, std::string>& f, const char* key) {
@@ -62,7 +117,7 @@ int main(int argc, char** argv) {
     if (mkdtemp(tmpl) == nullptr) return 1;
     const fs::path dir = tmpl;
     const fs::path figures_file = dir / "figures.txt";
-    const std::string cmd = "'" + DemoScript().string() + "' --quiet --units " + std::to_string(units) +
+    const std::string cmd = "'" + DemoScript(build).string() + "' --quiet --units " + std::to_string(units) +
                             " --build '" + build.string() + "' --run-dir '" + (dir / "run").string() +
                             "' --figures '" + figures_file.string() + "' > '" + (dir / "demo.txt").string() +
                             "' 2>&1";
@@ -88,6 +143,7 @@ int main(int argc, char** argv) {
                 "%.3f s per accepted unit\n",
                 startup_cpu, accepted > 0 ? (client_cpu - startup_cpu) / accepted : 0.0);
     std::printf("demo_run:   cores: %.2f s CPU\n", Number(f, "cores_cpu_seconds"));
+    PrintTurnaround(f);
     fs::remove_all(dir);
     return 0;
 }

@@ -6,6 +6,7 @@
 
 #include "client/client_state.h"
 #include "client/core_output.h"
+#include "client/shutdown.h"
 #include "log/log.h"
 #include "queue/deadline.h"
 #include "support/child_process.h"
@@ -20,7 +21,7 @@ std::atomic<uint16_t> gSettingsRestartMark{0};
 
 namespace {
 
-constexpr uint32_t kExitPollMs = 2000;
+constexpr uint32_t kStartFailedPollMs = 2000;
 constexpr uint32_t kOutputWaitMs = 250;
 
 // Appends one piece; false (and out unchanged) when it does not fit.
@@ -38,9 +39,10 @@ bool Append(char* out, size_t* length, const char* format, ...) {
     return true;
 }
 
-// Starts the command line and polls it until it ends. A core that could
-// not be started reads as 0 after one poll interval, like one that ended
-// without a code.
+// Starts the command line and waits for its end. A core that could not be
+// started reads as 0 after one poll interval, like one that ended without a
+// code: the interval keeps a core that cannot start from being retried at
+// full speed.
 uint32_t Supervise(const char* command, bool cleanup) {
     uint64_t pid = 0;
     const bool started = command[0] != '\0' && v3ProcessCreate(command, &pid) == 0;
@@ -52,10 +54,15 @@ uint32_t Supervise(const char* command, bool cleanup) {
         gCoreRecord.running.store(1);
     }
     uint32_t code = 0;
-    do {
-        if (!started || v3ProcessExitCode(pid, &code) != 0) code = 0;
-        v3Sleep(kExitPollMs);
-    } while (code == kProcessStillActive);
+    if (!started) {
+        v3Sleep(kStartFailedPollMs);
+    } else if (v3ProcessWaitExit(pid, &code) != 0) {
+        code = 0;
+    }
+    // The shutdown's stop request ends a core within moments; its answer is
+    // the shutdown's business, not a unit's outcome to be logged after the
+    // shutdown line.
+    WaitIfShuttingDown();
     if (started && !cleanup) gCoreRecord.running.store(0);
     return code == 0 ? kCoreStartFailed : code;
 }
@@ -132,7 +139,10 @@ uint32_t RunCore(ClientState& state, const char* core_file, const char* work_dir
     AnnounceRun(suffix, command, output_started);
     const uint32_t code = Supervise(command, false);
     handshake.done.store(1);
-    while (output_started && handshake.finished.load() == 0) v3Sleep(kOutputWaitMs);
+    handshake.exited.Wake();
+    // The core's last lines are in the log before its exit is acted on.
+    while (output_started && !handshake.stopped.Sleep(kOutputWaitMs)) {
+    }
     return code;
 }
 

@@ -72,8 +72,11 @@ CoreCommandOptions NextCoreOptions(ClientState& state, bool cleanup);
 // Runs core_file on the unit suffix in work_dir and returns its exit code
 // (0 and a core that could not be started read as 99). In normal mode the
 // core's log is copied into the client's log while it runs, and the call
-// returns only after that copy is complete. Polls every 2 seconds. The
-// settings and, in normal mode, the Work queue come from state.
+// returns only after that copy is complete. The core's end is waited for,
+// not polled, so it is acted on at once (a core that could not be started
+// is given up after 2 seconds). Once the client is shutting down, the call
+// does not return. The settings and, in normal mode, the Work queue come
+// from state.
 uint32_t RunCore(ClientState& state, const char* core_file, const char* work_dir,
                  const char* suffix, int cleanup);
 

@@ -6,7 +6,6 @@
 #include "client/core_launch.h"
 #include "log/log.h"
 #include "queue/unit_progress.h"
-#include "support/sleep.h"
 
 namespace {
 
@@ -97,20 +96,24 @@ void CoreOutputThread(void* arg) {
     auto* handshake = static_cast<CoreOutputHandshake*>(arg);
     {
         CoreLogCopier copier(handshake->log_path, handshake->progress);
+        // Both waits are cut short by the core's exit, so they never hold
+        // up the launcher; they only pace the look at a file that gives no
+        // notice of its own growth.
         while (handshake->done.load() == 0) {
-            v3Sleep(kOpenRetryMs);
+            handshake->exited.Sleep(kOpenRetryMs);
             if (copier.TryOpen()) break;
         }
         if (copier.is_open()) {
             while (handshake->done.load() == 0) {
                 copier.Copy(false);
-                v3Sleep(kReadEveryMs);
+                handshake->exited.Sleep(kReadEveryMs);
             }
         }
         // A core that ended before the log could be opened still has its
         // lines shown: one more try once it is gone.
         if (copier.TryOpen()) copier.Copy(true);
     }
-    // The launcher may release the handshake as soon as this is seen.
     handshake->finished.store(1);
+    // The launcher may release the handshake as soon as this wake is seen.
+    handshake->stopped.Wake();
 }

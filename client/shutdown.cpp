@@ -49,6 +49,10 @@ void ShutdownWithCode(int signal, int exit_code) {
     v3Exit(exit_code);
 }
 
+void WaitIfShuttingDown() {
+    if (g_shutting_down.load()) WaitForEnd();
+}
+
 int ConsoleEventHandler(uint32_t event) {
     if (event == kConsoleLogoff && gClientState.service.load()) return 1;
     ShutdownHandler(kSignalInterrupt);

@@ -15,6 +15,12 @@
 // Should another shutdown have begun first, that one's code stands.
 [[noreturn]] void ShutdownWithCode(int signal, int exit_code);
 
+// Once a shutdown has begun, the calling thread waits here for the end of
+// the process instead of going on: whatever it would do next (a core's exit
+// acted on, a unit fetched) must not follow the shutdown line. Returns at
+// once while the client is not shutting down.
+void WaitIfShuttingDown();
+
 // Console events: Ctrl-C (0), Ctrl-Break (1), close (2), log-off (5), system
 // shutdown (6). Every event shuts the client down, except a log-off in
 // service mode, which is ignored. Always reports the event as handled (1).

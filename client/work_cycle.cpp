@@ -124,7 +124,8 @@ bool WorkCycle::RunPass() {
     LogAt(kLogNormal, "Core required: %s\n", core_file);
 
     uint32_t status = kCoreMissing;
-    if (CorePresent(core_file)) {
+    const bool core_present = CorePresent(core_file);
+    if (core_present) {
         LogAt(kLogNormal, "Core found.\n");
         // A mark left by an earlier core that ended on its own before the
         // interrupt reached it must not turn this core's 102 into a drop.
@@ -146,8 +147,11 @@ bool WorkCycle::RunPass() {
         ErrorCheck(entry, core_file);
         break;
     }
+    // A pass that only brought a missing core leaves nothing to wait for:
+    // the unit is run at once with the core now on disk.
+    const bool core_fetched = !core_present && c_.drop_mark == 0 && CorePresent(core_file);
     if (!DropStep()) return false;
-    PauseStep();
+    PauseStep(core_fetched);
     return true;
 }
 

@@ -71,7 +71,7 @@ private:
     void SleepOneDay();
     void DownloadCore(const QueueEntry& entry, const char* core_file);
     bool DropStep();
-    void PauseStep() const;
+    void PauseStep(bool core_fetched) const;
 
     ClientState* state_;
     WorkQueue* queue_;

@@ -83,7 +83,8 @@ bool WorkCycle::DropStep() {
     return FetchNext();
 }
 
-void WorkCycle::PauseStep() const {
+void WorkCycle::PauseStep(bool core_fetched) const {
     if (c_.core_status == kCoreSettingsChanged || c_.core_status == kCoreFinished) return;
+    if (core_fetched) return;
     v3Sleep(kPassPauseMs);
 }

@@ -49,3 +49,8 @@ int v3ProcessExitCode(uint64_t pid, uint32_t* code) {
     *code = ended_with;
     return state == kChildEnded ? 0 : -1;
 }
+
+int v3ProcessWaitExit(uint64_t pid, uint32_t* code) {
+    if (code == nullptr) return -1;
+    return v3PlatformProcessWaitExit(pid, code) == kChildEnded ? 0 : -1;
+}

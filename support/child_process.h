@@ -27,3 +27,8 @@ int v3ProcessCreate(const char* command_line, uint64_t* pid);
 // runs, else its code (128 + N when signal N ended it). 0, or -1 with *code
 // 0 when pid is no child of this process whose end can still be read.
 int v3ProcessExitCode(uint64_t pid, uint32_t* code);
+
+// Waits until a child ends and returns its code as v3ProcessExitCode does
+// (never kProcessStillActive). 0, or -1 with *code 0 when pid is no child of
+// this process whose end can still be read. Only the calling thread waits.
+int v3ProcessWaitExit(uint64_t pid, uint32_t* code);

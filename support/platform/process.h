@@ -34,3 +34,9 @@ int v3PlatformProcessSpawn(const char* path, char* const argv[], uint64_t* pid);
 // collected; -1 when pid names no child of this process that can still be
 // looked at (*code 0).
 int v3PlatformProcessPollExit(uint64_t pid, uint32_t* code);
+
+// Waits for a child started by v3PlatformProcessSpawn to end and collects
+// it: kChildEnded with *code as v3PlatformProcessPollExit gives it, or -1
+// (*code 0) when pid names no child of this process that can still be
+// waited for. Blocks the calling thread for as long as the child runs.
+int v3PlatformProcessWaitExit(uint64_t pid, uint32_t* code);

@@ -107,15 +107,10 @@ int v3PlatformProcessSpawn(const char* path, char* const argv[], uint64_t* pid) 
     return 0;
 }
 
-int v3PlatformProcessPollExit(uint64_t id, uint32_t* code) {
-    if (code != nullptr) *code = 0;
-    pid_t pid;
-    if (!ToPid(id, &pid) || code == nullptr) return -1;
-    int status = 0;
-    pid_t got;
-    do {
-        got = waitpid(pid, &status, WNOHANG);
-    } while (got < 0 && errno == EINTR);
+namespace {
+
+// What waitpid returned for pid: the child's state as the callers report it.
+int ChildState(pid_t pid, pid_t got, int status, uint32_t* code) {
     if (got == 0) return kChildRunning;
     if (got != pid) return -1;
     if (WIFEXITED(status)) {
@@ -124,4 +119,29 @@ int v3PlatformProcessPollExit(uint64_t id, uint32_t* code) {
         *code = 128u + static_cast<uint32_t>(WTERMSIG(status));
     }
     return kChildEnded;
+}
+
+int CollectChild(uint64_t id, uint32_t* code, int options) {
+    if (code != nullptr) *code = 0;
+    pid_t pid;
+    if (!ToPid(id, &pid) || code == nullptr) return -1;
+    int status = 0;
+    pid_t got;
+    do {
+        got = waitpid(pid, &status, options);
+    } while (got < 0 && errno == EINTR);
+    return ChildState(pid, got, status, code);
+}
+
+}  // namespace
+
+int v3PlatformProcessPollExit(uint64_t id, uint32_t* code) {
+    return CollectChild(id, code, WNOHANG);
+}
+
+// A plain blocking waitpid: the kernel wakes the waiter as the child ends,
+// and only the waiting thread is held (the console signals are taken by the
+// dispatcher thread, so an interruption here is rare and simply retried).
+int v3PlatformProcessWaitExit(uint64_t id, uint32_t* code) {
+    return CollectChild(id, code, 0);
 }

@@ -1,7 +1,7 @@
 // Set-up shared by the tests that run real cores from inside the test
 // process: a working directory with work/, the scriptable test core
 // installed as QrvCore_78.exe, the process-wide records reset, sleeps that
-// are recorded and shortened to a millisecond (so the 2-second exit polls
+// are recorded and shortened to a millisecond (so the pauses between passes
 // and the day's sleep cost nothing), and the client's console captured.
 #pragma once
 

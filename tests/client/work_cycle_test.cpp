@@ -39,6 +39,7 @@ struct Fakes {
     int downloads = 0;
     int download_result = 0;
     bool real_download = false;
+    bool brings_core = false;        // a download that works puts the core in place
     int send_result = -1;
     std::vector<uint32_t> sent;
     int send_all_calls = 0;
@@ -74,6 +75,10 @@ int FakeGetWork(WorkQueue* queue, uint32_t* index) {
 
 int FakeDownload(uint32_t type, const char* file, const char* location, uint8_t options) {
     ++g_fakes.downloads;
+    if (g_fakes.brings_core && g_fakes.download_result == 0) {
+        unlink(file);
+        if (symlink(qrvtest::BinPath("test_core").c_str(), file) != 0) return -1;
+    }
     if (!g_fakes.real_download) return g_fakes.download_result;
     // The real download, over the built-in transport without a proxy.
     static const ClientIdentity identity;
@@ -409,6 +414,26 @@ TEST_F(WorkCycleTest, MissingCoreIsDownloadedAtOnce) {
     EXPECT_EQ(out.find("Core found."), std::string::npos);
     EXPECT_EQ(cycle.counters().core_status, kCoreMissing);
     EXPECT_EQ(g_fakes.downloads, 1);
+}
+
+// Once a missing core has been brought, nothing is left to wait for; a
+// download that leaves no core is still followed by the pause.
+TEST_F(WorkCycleTest, AFetchedMissingCoreRunsWithoutThePause) {
+    unlink("QrvCore_78.exe");
+    Script("exit 100\n");
+    WorkCycle& cycle = Started();
+    ASSERT_TRUE(cycle.RunPass());
+    EXPECT_EQ(SleepsOf(5000), 1u);
+
+    g_fakes.brings_core = true;
+    qrvtest::ClearSleeps();
+    ASSERT_TRUE(cycle.RunPass());
+    EXPECT_EQ(g_fakes.downloads, 2);
+    EXPECT_EQ(SleepsOf(5000), 0u);
+    EXPECT_EQ(cycle.queue_index(), 3u);
+    ASSERT_TRUE(cycle.RunPass());  // the same unit, now with its core
+    EXPECT_EQ(Status(3), kSlotDone);
+    EXPECT_NE(EndCapture().find("CoreStatus = 64 (100)\n"), std::string::npos);
 }
 
 TEST_F(WorkCycleTest, CoreThatReportsItselfBrokenIsDownloadedAtOnce) {

@@ -275,8 +275,12 @@ protected:
 };
 
 TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
+    // The cleanup run lingers after removing the unit's files, so that the
+    // disk is full again before the client, which acts on the cleanup's end
+    // at once, fetches the next unit.
     InstallCore(disk_path_, "run 1\nlog working\nprogress 10 100\nresult done\nsleep_ms 1500\nexit 100\n"
-                            "run 2+\nlog next\nsleep_ms 60000\nexit 100\n");
+                            "run 2+\nlog next\nsleep_ms 60000\nexit 100\n"
+                            "cleanup\nremove_files\nsleep_ms 3000\nexit 101\n");
     qrvtest::ChildProcess& client = StartClient();
     // The disk fills once the core has written its results: every save of
     // the finished unit fails from here on.
@@ -291,8 +295,13 @@ TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
     // The results still reach the server. The unit's cleanup frees its
     // pages; they are taken again, so that the next unit finds no room.
     ASSERT_TRUE(WaitForSummary(client, "units_accepted", 1)) << client.output();
-    ASSERT_TRUE(WaitForJournal(client, "exit 101\n")) << CoreJournal();
+    ASSERT_TRUE(WaitForJournal(client, "cleanup pid=")) << CoreJournal();
+    ASSERT_TRUE(WaitFor(client, [] {
+        return !qrvtest::FileExists("work/wudata_01.dat") && !qrvtest::FileExists("work/wuresults_01.dat") &&
+               !qrvtest::FileExists("work/wuinfo_01.dat");
+    })) << CoreJournal();
     ASSERT_TRUE(disk_.Fill(0));
+    ASSERT_EQ(CountOf(CoreJournal(), "exit 101\n"), 0u) << "the cleanup ended before the disk was full";
     ASSERT_TRUE(client.WaitForOutput("- Error: Getwork #1 failed, and no other work to do. Waiting before retry\n",
                                      30000))
         << client.output();

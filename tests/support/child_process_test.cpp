@@ -154,6 +154,21 @@ TEST_F(ChildProcessTest, NoChildNoCode) {
     EXPECT_EQ(v3ProcessExitCode(0, &code), -1);
     EXPECT_EQ(code, 0u);
     EXPECT_EQ(v3ProcessExitCode(static_cast<uint64_t>(getppid()), &code), -1);
+
+    // The blocking wait: no child is an answer at once, never a wait.
+    code = 5;
+    EXPECT_EQ(v3ProcessWaitExit(0, &code), -1);
+    EXPECT_EQ(code, 0u);
+    EXPECT_EQ(v3ProcessWaitExit(static_cast<uint64_t>(getppid()), &code), -1);
+    // A child's end is waited for and read once.
+    WriteFileText("exit7", "#!/bin/sh\nsleep 0.2\nexit 7\n");
+    ASSERT_EQ(chmod("exit7", 0700), 0);
+    uint64_t id = 0;
+    ASSERT_EQ(v3ProcessCreate("exit7\n", &id), 0);
+    EXPECT_EQ(v3ProcessWaitExit(id, &code), 0);
+    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(v3ProcessWaitExit(id, &code), -1);
+    EXPECT_EQ(code, 0u);
 }
 
 }  // namespace

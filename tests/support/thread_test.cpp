@@ -80,4 +80,34 @@ TEST(Sleep, HookTakesTheWaitAndNullRestoresRealSleep) {
     EXPECT_EQ(g_hooked_ms.load(), 0u);
 }
 
+// A waker cuts a long sleep short from another thread, keeps a wake that
+// came before the sleep, and with the hook set leaves the step to the hook
+// (and skips it once woken).
+TEST(Sleep, AWakerCutsTheSleepShortAndKeepsAnEarlyWake) {
+    v3Waker waker;
+    const auto t0 = std::chrono::steady_clock::now();
+    std::thread wake([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        waker.Wake();
+    });
+    EXPECT_TRUE(waker.Sleep(60000));
+    wake.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_TRUE(waker.Sleep(60000));  // stays woken
+
+    v3Waker quiet;
+    EXPECT_FALSE(quiet.Sleep(5));
+
+    v3SetSleepHook(HookSleep);
+    g_hooked_ms.store(0);
+    v3Waker hooked;
+    EXPECT_FALSE(hooked.Sleep(86400000));
+    EXPECT_EQ(g_hooked_ms.load(), 86400000u);
+    g_hooked_ms.store(0);
+    hooked.Wake();
+    EXPECT_TRUE(hooked.Sleep(500));
+    EXPECT_EQ(g_hooked_ms.load(), 0u);
+    v3SetSleepHook(nullptr);
+}
+
 }  // namespace
