@@ -265,9 +265,9 @@ TEST_F(DownloadTest, DrippedDownloadIsCut) {
 // minutes is given up as soon as its first window has passed.
 TEST_F(DownloadTest, BodyIsKeptByItsRateNotByATimeLimit) {
     // The clock moves a tick at a time, once the client has read all that
-    // came before; a window is seen by its end at most two ticks short of
-    // its due, which at 4 KiB/s leaves a tick of up to 45 s well inside
-    // the rate.
+    // came before, so a window is judged by at most two ticks' worth of
+    // bytes fewer than the link brought: at 4 KiB/s, ticks of up to 45 s
+    // still keep the rate.
     const struct {
         size_t size;
         size_t piece;  // bytes a tick
