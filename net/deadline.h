@@ -16,6 +16,9 @@ public:
     uint32_t RemainingMs() const;
     // The shorter of timeout_ms and what is left.
     uint32_t Bound(uint32_t timeout_ms) const;
+    // Milliseconds since the start; 0 when the clock went back, UINT64_MAX
+    // when it failed (or without a limit).
+    uint64_t ElapsedMs() const;
 
 private:
     Int128 start_{};

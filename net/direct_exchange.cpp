@@ -10,6 +10,23 @@ namespace {
 
 const char* GivenOrNull(const char* text) { return text[0] != '\0' ? text : nullptr; }
 
+// Reads until length bytes are in, the body has ended or a read failed; a
+// single read stops where a window of the body's low-speed rule ends, and a
+// record or unit that spans windows at a good rate must still come in whole.
+// 0, or the failing read's code; *count receives the bytes placed in buf.
+HttpResult RecvFull(uint8_t* out, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
+                    uint32_t timeout_ms) {
+    *count = 0;
+    while (*count < length) {
+        uint32_t got = 0;
+        const HttpResult r = v3HTTPRecv(out + *count, &got, conn, length - *count, timeout_ms);
+        *count += got;
+        if (r != kHTTPOk) return *count == 0 ? r : kHTTPOk;
+        if (got == 0) break;
+    }
+    return kHTTPOk;
+}
+
 // One connection record, closed when the connection is closed or dropped.
 class DirectConnection final : public Connection {
 public:
@@ -21,7 +38,9 @@ public:
         if (!open_ || (buf == nullptr && length > 0)) return -1;
         if (length == 0) return 0;
         uint32_t count = 0;
-        return v3HTTPRecv(buf, &count, &conn_, length, kExchangeTimeoutMs) == kHTTPOk && count == length
+        return RecvFull(static_cast<uint8_t*>(buf), &count, &conn_, length, kExchangeTimeoutMs) ==
+                               kHTTPOk &&
+                       count == length
                    ? 0
                    : -1;
     }
@@ -66,10 +85,10 @@ HttpResult CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint3
     if (count != nullptr) *count = 0;
     if (buf == nullptr || count == nullptr || conn == nullptr) return kHTTPErrArgument;
     auto* out = static_cast<uint8_t*>(buf);
-    if (length < 2) return v3HTTPRecv(out, count, conn, length, timeout_ms);
+    if (length < 2) return RecvFull(out, count, conn, length, timeout_ms);
 
     uint32_t got = 0;
-    if (const HttpResult r = v3HTTPRecv(out, &got, conn, 2, timeout_ms); r != kHTTPOk || got < 2) {
+    if (const HttpResult r = RecvFull(out, &got, conn, 2, timeout_ms); r != kHTTPOk || got < 2) {
         *count = got;
         return r;
     }
@@ -78,9 +97,9 @@ HttpResult CliHTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint3
     if (out[0] == '\r' && out[1] == '\n') {
         // Some servers put a line end before the record; only one is dropped.
         LogAt(kLogFullTrace, "CliHTTPRecv: Got seq (%04X), ignoring\n", initial);
-        return v3HTTPRecv(out, count, conn, length, timeout_ms);
+        return RecvFull(out, count, conn, length, timeout_ms);
     }
-    const HttpResult r = v3HTTPRecv(out + 2, &got, conn, length - 2, timeout_ms);
+    const HttpResult r = RecvFull(out + 2, &got, conn, length - 2, timeout_ms);
     *count = 2 + got;
     return r;
 }

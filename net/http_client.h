@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <string>
 
+#include "net/body_pace.h"
 #include "net/deadline.h"
 #include "support/socket.h"
 
@@ -65,11 +66,15 @@ struct v3HTTPConnection {
     // 1 once the body has ended by its own framing: the Content-Length was
     // reached, the last chunk was read, or (modes 0 and 3) the server closed.
     uint32_t body_ended;
-    // The whole exchange of the latest request: its sending, its head and
-    // every read of its body share the time-out given to v3HTTPGet or
-    // v3HTTPPost, counted from the start of the request. Once it has passed,
-    // a read fails as a receive failure, however busy the peer keeps it.
+    // The latest request up to the end of its answer's head: its sending
+    // and its head share the time-out given to v3HTTPGet or v3HTTPPost,
+    // counted from the start of the request. Once it has passed, a read
+    // fails as a receive failure, however busy the peer keeps it.
     ReadDeadline exchange;
+    // The body that follows the head is held to the low-speed rule instead
+    // (net/body_pace.h): a large body over a slow but steady link takes as
+    // long as it needs, a dripped one is cut within the rule's windows.
+    BodyPace pace;
 };
 
 // user and password would fill the server credentials line, which this
@@ -90,7 +95,8 @@ HttpResult v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms);
 // Reads up to length body bytes; *count tells how many. 0 with a count of 0
 // (and body_ended set) when the body is over; -2 when the connection failed
 // before any byte of this call arrived. Each socket read waits at most the
-// time-out, and nothing is read once the exchange's time is up.
+// time-out, and nothing more is read once a window of the body's low-speed
+// rule has passed without its share.
 HttpResult v3HTTPRecv(void* buf, uint32_t* count, v3HTTPConnection* conn, uint32_t length,
                       uint32_t timeout_ms);
 

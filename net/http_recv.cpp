@@ -16,14 +16,17 @@ void DropConnection(v3HTTPConnection* conn) {
 }
 
 // One socket read within the call's time-out and what is left of the
-// exchange. Once the exchange has run out nothing more is read: a peer that
-// hands over a byte now and then would otherwise keep every read going.
+// body's current window. Once a window has passed without its share nothing
+// more is read: a peer that hands over a byte now and then would otherwise
+// keep every read going.
 int ReadSocket(v3HTTPConnection* conn, uint8_t* out, uint32_t* got, uint32_t n,
                uint32_t timeout_ms) {
     *got = 0;
-    const uint32_t left = conn->exchange.Bound(timeout_ms);
+    const uint32_t left = conn->pace.Bound(timeout_ms);
     if (left == 0) return kSockErrTimeout;
-    return v3SockRecv(out, got, &conn->socket, n, left);
+    const int r = v3SockRecv(out, got, &conn->socket, n, left);
+    conn->pace.Count(*got);
+    return r;
 }
 
 // Mode 0: the bytes read while looking for a status line come first.

@@ -2,6 +2,7 @@
 #include <cstring>
 #include <new>
 
+#include "net/body_pace.h"
 #include "net/deadline.h"
 #include "net/http_client.h"
 #include "support/number_reader.h"
@@ -27,6 +28,17 @@ int ReadBytes(v3HTTPConnection* conn, const ReadDeadline& deadline, char* out, u
 
 int ReadByte(v3HTTPConnection* conn, const ReadDeadline& deadline, char* byte) {
     return ReadBytes(conn, deadline, byte, 1);
+}
+
+// Exactly n framing bytes of a chunked body, each read within the time-out
+// and what is left of the body's current window. They are not counted
+// towards the window's share: only what the caller receives is, so that a
+// body cut into tiny chunks cannot pass its framing off as progress.
+int ReadBodyBytes(v3HTTPConnection* conn, uint32_t timeout_ms, char* out, uint32_t n) {
+    const uint32_t left = conn->pace.Bound(timeout_ms);
+    if (left == 0) return kSockErrTimeout;
+    uint32_t got = 0;
+    return v3SockRecv(out, &got, &conn->socket, n, left);
 }
 
 // An answer that does not begin with a status line is taken whole as the
@@ -148,7 +160,18 @@ HttpResult v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
         conn->header_ready = 1;
         conn->header_delivered = 0;
         conn->body_ended = 0;
-        return ReadHead(conn, timeout_ms);
+        conn->pace = BodyPace();
+        const HttpResult r = ReadHead(conn, timeout_ms);
+        // The body's own time starts with it, unless the head used up the
+        // exchange's (an answer cut short in its status line is taken as a
+        // body without one): a body must not win back the time its head
+        // ran out of.
+        if (r == kHTTPOk && conn->state == kHTTPReadingBody) {
+            conn->pace = conn->exchange.RemainingMs() > 0
+                             ? BodyPace(kBodyMinBytesPerSecond, kBodyRateWindowMs)
+                             : BodyPace::Stalled();
+        }
+        return r;
     } catch (const std::bad_alloc&) {
         FailConnection(conn);
         return kHTTPErrMemory;
@@ -157,7 +180,6 @@ HttpResult v3HTTPReadHeaders(v3HTTPConnection* conn, uint32_t timeout_ms) {
 
 HttpResult v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     if (conn == nullptr) return kHTTPErrArgument;
-    const ReadDeadline deadline(conn->exchange.Bound(timeout_ms));
     char line[15];
     size_t n = 0;
     // The empty line that ends the previous chunk's data comes once; more of
@@ -167,7 +189,7 @@ HttpResult v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
         n = 0;
         for (;;) {
             if (n == sizeof line) return kHTTPErrBad;
-            if (ReadByte(conn, deadline, &line[n]) != kSockOk) return kHTTPErrBad;
+            if (ReadBodyBytes(conn, timeout_ms, &line[n], 1) != kSockOk) return kHTTPErrBad;
             if (line[n++] == '\n') break;
         }
         if (n != 2) break;
@@ -185,7 +207,7 @@ HttpResult v3HTTPReadChunkSize(v3HTTPConnection* conn, uint32_t timeout_ms) {
     conn->remaining = static_cast<uint32_t>(size);
     if (size == 0) {
         char end[2];
-        if (ReadBytes(conn, deadline, end, 2) != kSockOk) return kHTTPErrBad;
+        if (ReadBodyBytes(conn, timeout_ms, end, 2) != kSockOk) return kHTTPErrBad;
     }
     return kHTTPOk;
 }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "version.h"
+#include "net/body_pace.h"
 #include "net/deadline.h"
 #include "support/platform/socket.h"
 
@@ -31,14 +32,24 @@ struct SystemRequest {
     std::string spill;
     size_t spill_pos = 0;
     bool paused = false;
-    // The whole request, from its start to the last read of its body.
+    // The request up to the end of its answer's head.
     ReadDeadline deadline;
+    // The body after it, held to the low-speed rule from the moment the
+    // head is in.
+    BodyPace pace;
+    bool in_body = false;
 };
 
 namespace {
 
 // A transfer that moves less than one byte a second for this long has
-// stalled: the same 30 minutes the built-in transport waits for a read.
+// stalled: the same 30 minutes the request and its answer's head are given.
+// The library's own low-speed check spans the whole transfer, the wait for
+// the head included, so it cannot carry the body's rule (a server that took
+// longer than one window to answer would be cut); that rule is the client's
+// own, in Pump, on the client's clock. The library's check stays as a
+// backstop on the monotonic clock, which a wall clock set back cannot
+// stretch.
 constexpr long kStallSeconds = 1800;
 // Size of the pieces the library hands over. A piece bigger than a download
 // block lets several blocks be served from one piece before the transfer
@@ -95,6 +106,7 @@ size_t OnBody(char* data, size_t size, size_t n, void* user) {
         return 0;  // fails the transfer
     }
     r->spill_pos = 0;
+    r->pace.Count(static_cast<uint32_t>(total));
     return total;
 }
 
@@ -108,18 +120,24 @@ void CollectDone(SystemRequest* r) {
     }
 }
 
+// Whether the request's time is up: the head's deadline until the head is
+// in, then the body's low-speed rule.
+bool TimeUp(SystemRequest* r) {
+    return r->in_body ? r->pace.Bound(UINT32_MAX) == 0 : r->deadline.RemainingMs() == 0;
+}
+
 // Runs the transfer until done(r) holds or it has finished. 0 or -1; -1 also
 // once the request's time is up. The library's own stall limit counts only
-// silence, not a peer that dribbles a byte now and then; the deadline is
-// checked after every turn (so nothing that came in after it is taken), and
-// a turn waits at most a second.
+// silence, not a peer that dribbles a byte now and then; the time is checked
+// after every turn (so nothing that came in after it is taken), and a turn
+// waits at most a second.
 template <typename Done>
 int Pump(SystemRequest* r, Done done) {
     for (;;) {
         int running = 0;
         if (curl_multi_perform(r->session, &running) != CURLM_OK) return -1;
         CollectDone(r);
-        if (r->deadline.RemainingMs() == 0) return -1;
+        if (TimeUp(r)) return -1;
         if (done(r) || r->finished) return 0;
         if (curl_multi_poll(r->session, nullptr, 0, 1000, nullptr) != CURLM_OK) return -1;
     }
@@ -199,6 +217,8 @@ SystemResult Start(SystemRequest* r, const char* verb, const char* object, const
         return kSystemErrQuery;
     }
     *status = static_cast<uint32_t>(code);
+    r->pace = BodyPace(kBodyMinBytesPerSecond, kBodyRateWindowMs);
+    r->in_body = true;
     return kSystemOk;
 }
 
@@ -233,7 +253,7 @@ SystemResult SystemRequestStart(SystemRequest** request, const char* verb, const
 int SystemRequestRead(SystemRequest* r, void* buf, uint32_t length, uint32_t* got) {
     if (got != nullptr) *got = 0;
     if (r == nullptr || buf == nullptr || got == nullptr) return -1;
-    if (r->deadline.RemainingMs() == 0) return -1;
+    if (TimeUp(r)) return -1;
     r->dest = static_cast<uint8_t*>(buf);
     r->want = length;
     r->got = 0;

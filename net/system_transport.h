@@ -30,16 +30,17 @@ const char* SystemResultName(int code);
 // version sent is HTTP/1.0, with no caching by proxies), sends it and waits
 // for the answer's head. *status receives its status code. On success
 // *request is the open request; on failure it is nullptr and the code tells
-// the failing step. timeout_ms bounds the whole request, every later read of
-// its body included, counted from now on the client's clock (v3TimeNow).
+// the failing step. timeout_ms bounds the request up to the end of its
+// answer's head, counted from now on the client's clock (v3TimeNow); the
+// body after it is held to the low-speed rule of net/body_pace.h.
 SystemResult SystemRequestStart(SystemRequest** request, const char* verb, const char* object,
                                 const char* host, uint16_t port, const void* body,
                                 uint32_t body_length, uint32_t* status, uint32_t timeout_ms);
 
 // Reads body bytes until length are in or the body has ended; *got tells how
 // many (fewer only at the end). 0, or -1 when the transfer failed before
-// length bytes were in, or the request's time is up. A plain int: its -1 is
-// no step of SystemRequestStart.
+// length bytes were in, or the body fell below the low-speed rule. A plain
+// int: its -1 is no step of SystemRequestStart.
 int SystemRequestRead(SystemRequest* request, void* buf, uint32_t length, uint32_t* got);
 
 // Releases the request, its connection and its session, in that order.

@@ -9,10 +9,13 @@
 
 struct Settings;
 
-// A whole exchange, counted from the start of its request: sending it, the
-// reply, and what is read later through a kept-open connection (or a whole
-// download) end within this time on either transport, so that a server
-// that dribbles bytes cannot hold the client for days.
+// A request and the head of its answer, counted from the start of the
+// request, end within this time on either transport, so that a server that
+// dribbles bytes cannot hold the client for days. The body after the head
+// (the reply record, what is read later through a kept-open connection, a
+// whole download) is held to the low-speed rule of net/body_pace.h instead:
+// a single limit would cut every body larger than it allows at the link's
+// rate.
 inline constexpr uint32_t kExchangeTimeoutMs = 1800000;
 
 // An open connection after a reply record (a unit's data follows) or a

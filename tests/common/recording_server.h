@@ -16,6 +16,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <functional>
 #include <future>
 #include <mutex>
@@ -120,6 +122,27 @@ public:
         return true;
     }
 
+    // Waits until the client has read every byte sent to it so far, has
+    // gone, or kPeerWaitMs has passed. A script that moves the client's
+    // clock between pieces waits first, so that the clock never runs ahead
+    // of what the client has read: the loopback's buffers would otherwise
+    // let the server race minutes of test time ahead of the client. The
+    // queues are the kernel's (/proc/net/tcp): what our end has sent that
+    // was not yet taken in, and what the client's end holds unread.
+    void WaitUntilRead() {
+        sockaddr_in self{};
+        sockaddr_in peer{};
+        socklen_t len = sizeof self;
+        if (getsockname(fd_, reinterpret_cast<sockaddr*>(&self), &len) != 0) return;
+        len = sizeof peer;
+        if (getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) != 0) return;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPeerWaitMs);
+        while (Queued(ntohs(self.sin_port), ntohs(peer.sin_port)) > 0 && !Gone() &&
+               std::chrono::steady_clock::now() < until) {
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    }
+
     // Half-closes our sending side: the client sees the end of the answer.
     void EndOutput() { shutdown(fd_, SHUT_WR); }
 
@@ -130,6 +153,33 @@ public:
 
 private:
     bool ReadSome(char* c, size_t n) { return ReadSomeCount(c, n) > 0; }
+
+    // Whether the client has closed its end.
+    bool Gone() const {
+        pollfd p{fd_, POLLRDHUP, 0};
+        return poll(&p, 1, 0) > 0 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+    }
+
+    // Bytes on their way between the two ends of one loopback connection:
+    // our end's send queue plus the client's unread receive queue.
+    static unsigned long Queued(unsigned ours, unsigned theirs) {
+        std::ifstream table("/proc/net/tcp");
+        std::string line;
+        std::getline(table, line);  // the column names
+        unsigned long queued = 0;
+        while (std::getline(table, line)) {
+            unsigned local = 0, remote = 0;
+            unsigned long tx = 0, rx = 0;
+            // "sl: local_address:port rem_address:port st tx_queue:rx_queue ..."
+            if (std::sscanf(line.c_str(), " %*u: %*8x:%x %*8x:%x %*x %lx:%lx", &local, &remote, &tx,
+                            &rx) != 4) {
+                continue;
+            }
+            if (local == ours && remote == theirs) queued += tx;
+            if (local == theirs && remote == ours) queued += rx;
+        }
+        return queued;
+    }
 
     size_t ReadSomeCount(char* buf, size_t n) {
         pollfd p{fd_, POLLIN, 0};
@@ -227,7 +277,9 @@ inline RecordingServer::Script Answer(std::string reply) {
 
 // Answers a request with head, then (once go is ready, when it is given)
 // with each piece after calling before_each, which moves the test's clock
-// on, then with tail; it stops once the client has gone.
+// on, then with tail; it stops once the client has gone. The clock moves
+// only once the client has read everything sent before, so what the client
+// sees of it is the time its bytes came at.
 inline RecordingServer::Script Drip(std::string head, std::vector<std::string> pieces,
                                     std::string tail, std::function<void()> before_each,
                                     std::shared_future<void> go = {}) {
@@ -236,11 +288,22 @@ inline RecordingServer::Script Drip(std::string head, std::vector<std::string> p
         if (!peer.Offer(head)) return;
         if (go.valid()) go.wait_for(std::chrono::milliseconds(kPeerWaitMs));
         for (const std::string& piece : pieces) {
+            peer.WaitUntilRead();
             before_each();
             if (!peer.Offer(piece)) return;
         }
         peer.Offer(tail);
     };
+}
+
+// A link of a steady rate on the client's clock: answers a request with
+// head, then with body in pieces of piece bytes, tick moving the clock on
+// before each.
+inline RecordingServer::Script SteadyLink(const std::string& head, const std::string& body,
+                                          size_t piece, std::function<void()> tick) {
+    std::vector<std::string> pieces;
+    for (size_t at = 0; at < body.size(); at += piece) pieces.push_back(body.substr(at, piece));
+    return Drip(head, std::move(pieces), "", std::move(tick));
 }
 
 // A server that takes the connection and then neither reads nor answers

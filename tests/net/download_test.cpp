@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "net/body_pace.h"
 #include "net/download.h"
 #include "net_test_support.h"
 #include "common/recording_server.h"
@@ -236,9 +238,9 @@ TEST_F(DownloadTest, EndlessBodyIsCutAtTheCapAndLeavesNothing) {
 }
 
 // Pieces of a download five minutes apart on the client's clock: each read
-// is served in time, but the whole download ends 30 minutes after its
-// request, and leaves nothing.
-TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
+// is served in time, but the body falls far below the lowest rate it may
+// keep, so the download is given up, and leaves nothing.
+TEST_F(DownloadTest, DrippedDownloadIsCut) {
     const std::string body = Body(12000);
     std::vector<std::string> pieces;
     for (size_t at = 0; at < body.size(); at += 1000) pieces.push_back(body.substr(at, 1000));
@@ -250,6 +252,55 @@ TEST_F(DownloadTest, DrippedDownloadEndsThirtyMinutesAfterTheRequest) {
                                              pieces, "", [] { qrvnet::g_fake_seconds += 300; })});
         EXPECT_EQ(Download(server), -1) << usereg;
         EXPECT_TRUE(Names().empty()) << usereg;
+    }
+    v3SetTimeNowHook(nullptr);
+    qrvnet::g_clock_step = 1;
+}
+
+// A link of a steady rate on the client's clock, on either transport. At
+// 4 KiB/s a 20 MiB core takes 85 minutes, far past the 30 minutes a request
+// and the head of its answer are given: the body is fetched whole, however
+// long it takes, as long as it keeps the rate. At 1000 bytes a second, just
+// below the lowest rate a body may keep, a body that would be in within ten
+// minutes is given up as soon as its first window has passed.
+TEST_F(DownloadTest, BodyIsKeptByItsRateNotByATimeLimit) {
+    // The clock moves a tick at a time, once the client has read all that
+    // came before, so a window is judged by at most two ticks' worth of
+    // bytes fewer than the link brought: at 4 KiB/s, ticks of up to 45 s
+    // still keep the rate.
+    const struct {
+        size_t size;
+        size_t piece;  // bytes a tick
+        int64_t tick;  // seconds
+        int expected;
+    } links[] = {{20u << 20, 122880, 30, 0}, {600000, 4000, 4, -1}};
+    qrvnet::g_clock_step = 0;
+    v3SetTimeNowHook(qrvnet::RacingClock);
+    for (const auto& link : links) {
+        const std::string body = Body(link.size);
+        for (const uint32_t usereg : {0u, 1u}) {
+            UseTransport(usereg);
+            const int64_t start = qrvnet::g_fake_seconds;
+            const int64_t tick = link.tick;
+            RecordingServer server({qrvnet::SteadyLink(
+                "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n",
+                body, link.piece, [tick] { qrvnet::g_fake_seconds += tick; })});
+            ASSERT_EQ(Download(server), link.expected) << usereg << " " << link.size;
+            server.Join();
+            const int64_t took = qrvnet::g_fake_seconds - start;
+            if (link.expected == 0) {
+                EXPECT_GE(took, 5120) << usereg;
+                EXPECT_TRUE(qrvtest::ReadFileText("Core_78.qrv") == body) << usereg;
+                std::remove("Core_78.qrv");
+            } else {
+                // Cut at the end of the window, not later: the server may
+                // move the clock on a tick or two before it sees the client
+                // gone.
+                EXPECT_GE(took, kBodyRateWindowMs / 1000) << usereg;
+                EXPECT_LE(took, kBodyRateWindowMs / 1000 + 3 * tick) << usereg;
+                EXPECT_TRUE(Names().empty()) << usereg;
+            }
+        }
     }
     v3SetTimeNowHook(nullptr);
     qrvnet::g_clock_step = 1;

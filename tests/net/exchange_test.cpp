@@ -11,7 +11,9 @@
 #include <thread>
 #include <string>
 
+#include "net/body_pace.h"
 #include "net/download.h"
+#include "net/work_header.h"
 #include "net/transport.h"
 #include "net_test_support.h"
 #include "common/recording_server.h"
@@ -128,12 +130,14 @@ TEST_F(ExchangeTest, UploadToAServerThatStopsReadingEnds) {
     qrvnet::g_clock_step = 1;
 }
 
-// Pieces of an answer that come five minutes apart on the client's clock:
-// every read gets its bytes long before its own time-out, but the whole
-// exchange, payload included, ends 30 minutes after its request. Two minutes
-// apart, the same answer is taken. Each server is done (and the clock still)
-// before the next exchange starts.
-TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
+// Pieces of an answer that come minutes apart on the client's clock: every
+// read gets its bytes long before its own time-out. A head so dripped ends
+// 30 minutes after its request (five minutes apart), or is taken (two
+// minutes apart, 24 in all). A body so dripped, the reply record or the
+// payload read later, falls far below the lowest rate a body may keep and
+// is cut, two minutes apart as well. Each server is done (and the clock
+// still) before the next exchange starts.
+TEST_F(ExchangeTest, DrippedHeadEndsThirtyMinutesAfterTheRequestAndDrippedBodyIsCut) {
     const std::string chunked = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     std::vector<std::string> pieces;
     std::string whole;
@@ -141,6 +145,9 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
         pieces.push_back(std::string("1\r\n") + c + "\r\n");
         whole += c;
     }
+    std::vector<std::string> head_pieces;
+    for (size_t at = 0; at < chunked.size(); at += 4) head_pieces.push_back(chunked.substr(at, 4));
+    const std::string body = "c\r\n" + whole + "\r\n0\r\n\r\n";
     const auto every = [](int64_t minutes) {
         return [minutes] { qrvnet::g_fake_seconds += minutes * 60; };
     };
@@ -149,15 +156,23 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
     for (const uint32_t usereg : {0u, 1u}) {
         UseTransport(usereg);
         std::string reply(12, '\0');
+        for (const int64_t minutes : {5, 2}) {
+            RecordingServer server({qrvnet::Drip("", head_pieces, body, every(minutes))});
+            reply.assign(12, '\0');
+            EXPECT_EQ(Send(server, "req", &reply), minutes == 5 ? -1 : 0) << usereg << minutes;
+            if (minutes == 2) {
+                EXPECT_EQ(reply, whole) << usereg;
+            }
+        }
         {
-            RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(5))});
+            RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(2))});
             EXPECT_EQ(Send(server, "req", &reply), -1) << usereg;
         }
         {
             // The payload starts only once the client has its reply.
             std::promise<void> replied;
             RecordingServer server({qrvnet::Drip(chunked + "4\r\nHEAD\r\n", pieces, "0\r\n\r\n",
-                                                 every(5), replied.get_future().share())});
+                                                 every(2), replied.get_future().share())});
             std::string head(4, '\0');
             std::unique_ptr<Connection> kept;
             const int sent = Send(server, "req", &head, &kept);
@@ -168,11 +183,34 @@ TEST_F(ExchangeTest, DrippedReplyOrPayloadEndsThirtyMinutesAfterTheRequest) {
             EXPECT_EQ(kept->Read(payload.data(), 12), -1) << usereg;
             kept->Close();
         }
-        {
-            RecordingServer server({qrvnet::Drip(chunked, pieces, "0\r\n\r\n", every(2))});
-            ASSERT_EQ(Send(server, "req", &reply), 0) << usereg;
-            EXPECT_EQ(reply, whole);
-        }
+    }
+    v3SetTimeNowHook(nullptr);
+    qrvnet::g_clock_step = 1;
+}
+
+// A unit's data of the largest size over a link of 4 KiB/s on the client's
+// clock: it takes more than eight minutes, four windows of the body's
+// low-speed rule, and is read whole with one read on either transport
+// (a socket read ends with each window).
+TEST_F(ExchangeTest, PayloadOverASlowSteadyLinkIsReadWhole) {
+    const std::string payload = Record(kMaxWorkPayload, 's');
+    qrvnet::g_clock_step = 0;
+    v3SetTimeNowHook(qrvnet::RacingClock);
+    for (const uint32_t usereg : {0u, 1u}) {
+        UseTransport(usereg);
+        const int64_t start = qrvnet::g_fake_seconds;
+        RecordingServer server({qrvnet::SteadyLink(
+            "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(4 + payload.size()) +
+                "\r\n\r\nHEAD",
+            payload, 122880, [] { qrvnet::g_fake_seconds += 30; })});
+        std::string head(4, '\0');
+        std::unique_ptr<Connection> kept;
+        ASSERT_EQ(Send(server, "req", &head, &kept), 0) << usereg;
+        std::string got(payload.size(), '\0');
+        EXPECT_EQ(kept->Read(got.data(), static_cast<uint32_t>(got.size())), 0) << usereg;
+        kept->Close();
+        EXPECT_TRUE(got == payload) << usereg;
+        EXPECT_GE(qrvnet::g_fake_seconds - start, 4 * kBodyRateWindowMs / 1000) << usereg;
     }
     v3SetTimeNowHook(nullptr);
     qrvnet::g_clock_step = 1;
