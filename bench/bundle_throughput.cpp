@@ -70,7 +70,7 @@ void Report(const char* what, double mb, double ours, double theirs, const char*
 }
 
 int Run(const fs::path& dir) {
-    const std::string source = fs::path(__FILE__).parent_path().parent_path().string();
+    const std::string source = QRV_SOURCE_DIR;
     const std::string python = fs::exists("/usr/bin/python3") ? "/usr/bin/python3" : "python3";
     const std::string core = (dir / "core.exe").string();
     const std::string bundle = (dir / "Core_78.qrv").string();

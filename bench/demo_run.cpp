@@ -29,13 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The demo script sits in the source tree; this file's own path names it.
-// A compiler cache may have made that path relative to the build folder,
-// where the compiler ran.
-fs::path DemoScript(const fs::path& build) {
-    const std::string self = __FILE__;
-    const fs::path source = fs::path(self.substr(0, self.rfind("bench/")));
-    return (source.is_absolute() ? source : build / source) / "testbed" / "demo" / "run-demo";
+// The demo script sits in the source tree, which the build names.
+fs::path DemoScript() {
+    return fs::path(QRV_SOURCE_DIR) / "testbed" / "demo" / "run-demo";
 }
 
 std::map<std::string, std::string> ReadFigures(const fs::path& file) {
@@ -117,7 +113,7 @@ int main(int argc, char** argv) {
     if (mkdtemp(tmpl) == nullptr) return 1;
     const fs::path dir = tmpl;
     const fs::path figures_file = dir / "figures.txt";
-    const std::string cmd = "'" + DemoScript(build).string() + "' --quiet --units " + std::to_string(units) +
+    const std::string cmd = "'" + DemoScript().string() + "' --quiet --units " + std::to_string(units) +
                             " --build '" + build.string() + "' --run-dir '" + (dir / "run").string() +
                             "' --figures '" + figures_file.string() + "' > '" + (dir / "demo.txt").string() +
                             "' 2>&1";
