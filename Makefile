@@ -41,18 +41,20 @@ demo: build
 	testbed/demo/run-demo --build $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED)
+	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED) $(BUILD_DEB_TESTBED)-upgrade
 
 # ---- Installing and packaging ----------------------------------------------
 # `make install` installs the client as `make build` built it, under PREFIX
-# (and DESTDIR, when set). `make deb` builds the client alone the way a
-# Debian package build does (dpkg-buildflags with every hardening feature,
-# warnings not fatal: a packager's compiler may warn where ours does not) and
-# makes the package with CPack, then runs lintian on it. It refuses a
-# package with the testbed's demo key and servers; DEB_OPTIONS passes the
-# deployment's -D settings (QRV_PUBLIC_KEY_FILE, QRV_ASSIGN_HOST_PRIMARY,
-# ...). `make test-package` makes a package for the testbed and tries it as
-# a volunteer would (packaging/tests/try-as-volunteer; root only).
+# and nowhere else (and under DESTDIR, when set): the program, its man page,
+# and the systemd service, slice, sysusers.d and tmpfiles.d files in
+# PREFIX/lib, which systemd reads for /usr/local too. `make deb` makes the
+# Debian packages from debian/ with dpkg-buildpackage (the client alone,
+# built with every hardening feature of dpkg-buildflags) into BUILD_DEB and
+# runs lintian on them. It refuses a package with the testbed's demo key
+# and servers; DEB_OPTIONS passes the deployment's -D settings
+# (QRV_PUBLIC_KEY_FILE, QRV_ASSIGN_HOST_PRIMARY, ...). `make test-package`
+# makes a package for the testbed and tries it as a volunteer would, in a
+# booted systemd container (packaging/tests/try-as-volunteer; root only).
 PREFIX             ?= /usr/local
 BUILD_DEB          ?= build-deb
 BUILD_DEB_TESTBED  ?= build-deb-testbed
@@ -71,7 +73,9 @@ deb: package-deps
 
 test-package: package-deps build
 	scripts/make-deb.sh $(BUILD_DEB_TESTBED) $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
-	packaging/tests/try-as-volunteer --deb-dir $(BUILD_DEB_TESTBED) --build $(BUILD)
+	QRV_DEB_VERSION_SUFFIX=+test1 scripts/make-deb.sh $(BUILD_DEB_TESTBED)-upgrade $(JOBS) -DQRV_PACKAGE_FOR_TESTBED=ON
+	packaging/tests/try-as-volunteer --deb-dir $(BUILD_DEB_TESTBED) \
+	  --upgrade-deb-dir $(BUILD_DEB_TESTBED)-upgrade --build $(BUILD)
 
 # ---- Hostile input and concurrency: fuzzing and ThreadSanitizer ------------
 # `make fuzz` runs every libFuzzer target of fuzz/ for FUZZ_SECONDS each and

@@ -44,12 +44,11 @@ if [ "$want_test" -eq 1 ]; then
   need_cmd tinyproxy tinyproxy
 fi
 if [ "$want_package" -eq 1 ]; then
-  need_cmd dpkg-shlibdeps dpkg-dev
-  need_cmd fakeroot fakeroot
+  need_cmd dpkg-buildpackage dpkg-dev
+  need_cmd dh debhelper
   need_cmd lintian lintian
   need_cmd readelf binutils
-  need_cmd pkg-config pkg-config
-  need_cmd setpriv util-linux
+  need_cmd systemd-nspawn systemd-container
   need_cmd mandoc mandoc
 fi
 for extra in "${extras[@]}"; do
