@@ -18,6 +18,7 @@
 #include "support/exit.h"
 #include "support/file.h"
 #include "support/format.h"
+#include "support/platform/environment.h"
 #include "support/platform/folder_lock.h"
 #include "support/signals.h"
 #include "support/sleep.h"
@@ -71,6 +72,18 @@ void TakeFolderLock(const ClientState* state) {
                 LockFileProblem(result));
     }
     v3Exit(kFolderLockExitCode);
+}
+
+// A machine ID from the environment that is no machine ID (a service
+// instance outside 1..4) ends the client before it touches anything: any
+// guess could be another client's ID. Exit code 255 tells a service manager
+// that a restart would fail again.
+void CheckMachineIDDefault() {
+    uint32_t id = 0;
+    if (DefaultMachineID(&id) == 0) return;
+    v3Print("QRV_MACHINE_ID is \"%s\", but a machine ID is 1, 2, 3 or 4; exiting.\n",
+            PlatformEnvironmentValue("QRV_MACHINE_ID"));
+    v3Exit(-1);
 }
 
 int Load(ClientState* state) {
@@ -161,6 +174,7 @@ int StartUp(ClientState* state) {
     if (!state->local && SetWorkingDirectory(state->edition_code) != 0) {
         v3Print("No directory settings found in registry. Using current directory...\n");
     }
+    CheckMachineIDDefault();
     TakeFolderLock(state);
     OpenLog(&state->log_fallback);
     PrintBanner(state->edition_code);

@@ -8,6 +8,7 @@
 #include "support/atomic_file.h"
 #include "support/dir.h"
 #include "support/file.h"
+#include "support/platform/file_lock.h"
 
 namespace {
 
@@ -15,6 +16,18 @@ constexpr char kStringPrefix[] = "sz:";
 constexpr char kBinaryPrefix[] = "bin:";
 constexpr size_t kStringPrefixLength = sizeof kStringPrefix - 1;
 constexpr size_t kBinaryPrefixLength = sizeof kBinaryPrefix - 1;
+
+// Makes the folder that will hold the file at path, when it is missing.
+bool EnsureParentFolder(const char* path) {
+    std::string folder(path);
+    const size_t slash = folder.rfind('/');
+    if (slash == std::string::npos || slash == 0) return true;
+    folder.resize(slash);
+    v3Dir dir{};
+    if (v3DirOpen(&dir, folder.c_str(), kDirModeTest) == kDirOk) return true;
+    v3Dir made{};
+    return v3DirOpen(&made, folder.c_str(), kDirModeCreate) == kDirOk;
+}
 
 // One root's file, read into a configuration object for one operation.
 class RegistryFile {
@@ -31,7 +44,7 @@ public:
     }
 
     RegistryResult Save() {
-        if (!EnsureFolder()) return kRegistryFailed;
+        if (!EnsureParentFolder(path_)) return kRegistryFailed;
         // The store holds the user ID, the volunteer's identity with the
         // servers: readable by its owner alone, whatever mode it had.
         return v3ConfigSave(&config_, path_, kSecretFilePermissions) == 0 ? kRegistryOk : kRegistryFailed;
@@ -40,17 +53,6 @@ public:
     v3Config* config() { return &config_; }
 
 private:
-    bool EnsureFolder() {
-        std::string folder(path_);
-        const size_t slash = folder.rfind('/');
-        if (slash == std::string::npos || slash == 0) return true;
-        folder.resize(slash);
-        v3Dir dir{};
-        if (v3DirOpen(&dir, folder.c_str(), kDirModeTest) == kDirOk) return true;
-        v3Dir made{};
-        return v3DirOpen(&made, folder.c_str(), kDirModeCreate) == kDirOk;
-    }
-
     v3Config config_{};
     char path_[kFilePathMax + 1] = {};
 };
@@ -145,3 +147,20 @@ RegistryResult RegistrySetValue(RegistryRoot root, const char* key, const char* 
     }
     return file.Save();
 }
+
+RegistryLock::RegistryLock() {
+    char root[kFilePathMax + 1];
+    if (PlatformRegistryFilePath(RegistryRoot::kCurrentUser, root, sizeof root) != 0) return;
+    try {
+        std::string path(root);
+        const size_t slash = path.rfind('/');
+        path.resize(slash == std::string::npos ? 0 : slash + 1);
+        path += "registry.lock";
+        if (!EnsureParentFolder(path.c_str())) return;
+        handle_ = PlatformFileLockWait(path.c_str());
+    } catch (const std::bad_alloc&) {
+        handle_ = -1;
+    }
+}
+
+RegistryLock::~RegistryLock() { PlatformFileLockRelease(handle_); }

@@ -48,3 +48,24 @@ RegistryResult RegistryQueryValue(RegistryRoot root, const char* key, const char
 // cannot be stored (a line feed, or a name with "=").
 RegistryResult RegistrySetValue(RegistryRoot root, const char* key, const char* name,
                                 uint32_t type, const void* data, uint32_t size);
+
+// The registry store's lock, held from construction to destruction. Clients
+// that share one store (instances of a machine under one service user) take
+// it around a read, decide and store of a value they must all agree on, so
+// that the second finds what the first stored instead of deciding again. It
+// is the file "registry.lock" beside the current user's root (its folder is
+// made when missing); the wait for it lasts as long as the holder's step.
+// Where no lock file can be had, held() is false and the caller goes on
+// without it, as a client alone would.
+class RegistryLock {
+public:
+    RegistryLock();
+    ~RegistryLock();
+    RegistryLock(const RegistryLock&) = delete;
+    RegistryLock& operator=(const RegistryLock&) = delete;
+
+    bool held() const { return handle_ >= 0; }
+
+private:
+    int handle_ = -1;
+};

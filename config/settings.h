@@ -71,6 +71,13 @@ bool SettingStartsWithY(const char* value);
 // 0, or -1 when the value is missing, has no digit or does not fit 32 bits.
 int ReadSettingNumber(const char* value, uint32_t base, uint32_t* number);
 
+// The machine ID that a client.cfg without a valid machineid gets, which is
+// then written there and kept: QRV_MACHINE_ID when it is set (a service
+// manager gives each of up to four clients of one machine its own), else 1.
+// 0, or -1 when QRV_MACHINE_ID is set to anything but 1, 2, 3 or 4 (*id is
+// then 1).
+int DefaultMachineID(uint32_t* id);
+
 // Loads client.cfg into settings, for the edition edition_code (its
 // registry keys) and the program name that messages tell the volunteer to
 // run. A user ID that is stored nowhere is asked of obtain_user_id. 0, or -1

@@ -3,6 +3,7 @@
 
 #include "config/config_file.h"
 #include "config/identity.h"
+#include "config/registry_store.h"
 #include "config/settings.h"
 #include "log/log.h"
 #include "support/socket.h"
@@ -150,6 +151,10 @@ void ShowUserName(uint32_t edition_code) {
 }
 
 int LoadUserID(Settings& settings, uint32_t edition_code, const UserIDSource& obtain_user_id) {
+    // Clients that share a registry store must end with one user ID, so the
+    // read, the request and the store are one step for all of them: the
+    // second to come waits here and then reads what the first stored.
+    const RegistryLock lock;
     uint64_t id = 0;
     if (LoadSaveUserID(edition_code, &id, 0) == 0) {
         settings.user_id = id;
@@ -172,11 +177,16 @@ int LoadUserID(Settings& settings, uint32_t edition_code, const UserIDSource& ob
     return 0;
 }
 
+// A machine ID, once in client.cfg, stays: the servers tell a user's
+// clients apart by it, so a client that changed its ID would look like a
+// new one holding the old one's units.
 void LoadMachineID(Settings& settings) {
     uint32_t id = 0;
     if (ReadSettingNumber(Get("settings", "machineid"), 16, &id) != 0 || id < 1 || id > 4) {
-        id = 1;
-        v3ConfigSet(ClientConfig(), "settings", "machineid", "1");
+        DefaultMachineID(&id);
+        char text[4];
+        v3StringPrint(text, sizeof text, "%u", id);
+        v3ConfigSet(ClientConfig(), "settings", "machineid", text);
         SaveClientConfig();
     }
     settings.machine_id = id;

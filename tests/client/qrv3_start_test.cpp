@@ -145,4 +145,21 @@ TEST_F(Qrv3StartTest, WorkDirectoryThatCannotBeMadeEndsTheStart) {
     EXPECT_EQ(ReadFileText("work"), "a file where the folder belongs");
 }
 
+// A service instance outside 1..4 hands the client a machine ID that is
+// none; the client refuses it before it touches its folder, with a status
+// that a service manager does not restart.
+TEST_F(Qrv3StartTest, MachineIDFromTheEnvironmentThatIsNoneEndsTheStart) {
+    const std::vector<std::string> before = DirectoryEntries();
+    for (const char* bad : {"5", "0", "x"}) {
+        std::vector<std::string> env = Env();
+        env.push_back(std::string("QRV_MACHINE_ID=") + bad);
+        ChildProcess qrv3(qrvtest::BinPath("qrv3"), {"-local"}, env);
+        EXPECT_EQ(qrv3.WaitExit(), 255) << bad;
+        EXPECT_EQ(qrv3.output(), std::string("Using local directory for work files\n"
+                                             "QRV_MACHINE_ID is \"") +
+                                     bad + "\", but a machine ID is 1, 2, 3 or 4; exiting.\n");
+        EXPECT_EQ(DirectoryEntries(), before) << bad;
+    }
+}
+
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/qrv3_process.h"
 #include "common/temp_dir.h"
@@ -103,6 +104,41 @@ TEST_F(Qrv3ConfigTest, WithoutAWritableRegistryTheNewIDIsKeptInClientCfg) {
     EXPECT_EQ(again->WaitExit(), 0);
     EXPECT_NE(again->output().find("- User ID = 123456789ABCDEF\n"), std::string::npos) << again->output();
     EXPECT_EQ(IdRequests(), 1u);
+}
+
+// Two clients of one machine (service instances) share the registry store
+// and start at the same moment, each in its own folder with its own machine
+// ID and no console. The assignment server takes its time over the ID, so
+// both ask before either could have stored one: each would get its own ID,
+// and the volunteer's work would be split between two users, unless the
+// second waits for the first and reads what it stored.
+TEST_F(Qrv3ConfigTest, ClientsStartingTogetherShareOneUserIDEachWithItsMachineID) {
+    ASSERT_TRUE(testbed_.Configure("primary", R"({"delay_ms": 1500})"));
+    std::vector<std::unique_ptr<ChildProcess>> clients;
+    for (const std::string id : {"1", "2"}) {
+        ASSERT_EQ(mkdir(id.c_str(), 0700), 0);
+        ASSERT_EQ(chdir(id.c_str()), 0);
+        clients.push_back(std::make_unique<ChildProcess>(
+            qrvtest::BinPath("qrv3"), std::vector<std::string>{"-local", "-verbosity", "4"},
+            std::vector<std::string>{"QRV_REGISTRY_DIR=" + registry_, "QRV_MACHINE_ID=" + id}));
+        clients.back()->CloseInput();  // every first-start question keeps its default
+        ASSERT_EQ(chdir(".."), 0);
+    }
+    std::string both;
+    for (size_t k = 0; k < clients.size(); ++k) {
+        ChildProcess& qrv3 = *clients[k];
+        ASSERT_TRUE(qrv3.WaitForOutput("- Machine ID: " + std::to_string(k + 1) + "\n")) << qrv3.output();
+        qrv3.Signal(SIGINT);
+        EXPECT_EQ(qrv3.WaitExit(), 0);
+        both += qrv3.output();
+        const std::string cfg = ReadFileText(std::to_string(k + 1) + "/client.cfg");
+        EXPECT_NE(cfg.find("machineid=" + std::to_string(k + 1) + "\n"), std::string::npos) << cfg;
+    }
+    EXPECT_EQ(IdRequests(), 1u) << both;
+    // One obtained the ID and stored it; the other read it.
+    EXPECT_EQ(CountOf(both, "- Received User ID = 123456789ABCDEF\n"), 1u) << both;
+    EXPECT_EQ(CountOf(both, "- User ID = 123456789ABCDEF\n"), 1u) << both;
+    EXPECT_EQ(CountOf(Registry(), "UserID=bin:efcdab8967452301\n"), 1u) << Registry();
 }
 
 }  // namespace

@@ -119,6 +119,38 @@ TEST_F(SettingsTest, MachineIDOutOfRangeBecomesOne) {
     EXPECT_EQ(settings_.machine_id, 4u);
 }
 
+// QRV_MACHINE_ID (one per service instance) is the machine ID a client.cfg
+// gets when it has none that is valid; one already there never changes.
+TEST_F(SettingsTest, MachineIDDefaultComesFromTheEnvironmentAndIsKeptAfter) {
+    struct Unset {
+        ~Unset() { unsetenv("QRV_MACHINE_ID"); }
+    } unset;
+    setenv("QRV_MACHINE_ID", "3", 1);
+    for (const char* missing_or_bad : {"", "machineid=7\n"}) {
+        WriteUsable(missing_or_bad);
+        ASSERT_EQ(Load(), 0) << missing_or_bad;
+        EXPECT_EQ(settings_.machine_id, 3u) << missing_or_bad;
+        EXPECT_NE(Config().find("machineid=3\n"), std::string::npos) << Config();
+        // The next start, with another default, keeps the written ID.
+        setenv("QRV_MACHINE_ID", "2", 1);
+        ASSERT_EQ(Load(), 0);
+        EXPECT_EQ(settings_.machine_id, 3u) << missing_or_bad;
+        EXPECT_NE(Config().find("machineid=3\n"), std::string::npos) << Config();
+        setenv("QRV_MACHINE_ID", "3", 1);
+    }
+    // A value that is no machine ID is refused, and the fallback is 1.
+    for (const char* bad : {"5", "0", "01", " 2", "2 ", "x"}) {
+        setenv("QRV_MACHINE_ID", bad, 1);
+        uint32_t id = 0;
+        EXPECT_EQ(DefaultMachineID(&id), -1) << bad;
+        EXPECT_EQ(id, 1u) << bad;
+    }
+    unsetenv("QRV_MACHINE_ID");
+    uint32_t id = 0;
+    EXPECT_EQ(DefaultMachineID(&id), 0);
+    EXPECT_EQ(id, 1u);
+}
+
 TEST_F(SettingsTest, YesTestsAndNumbers) {
     WriteUsable("asknet=Yes\n");
     WriteConfig(Config() + "[core]\ndisableassembly=Y\nignoredeadlines=no\npriority=96\ncpuusage=50%\n\n"
