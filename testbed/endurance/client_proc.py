@@ -84,20 +84,25 @@ class ClientProcess(object):
 
 def clients_in_folder(folder, exe_name):
     """Processes named exe_name whose working directory is folder."""
-    found = []
+    found = {}
     real = os.path.realpath(folder)
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
         try:
-            with open("/proc/%s/comm" % entry) as f:
-                if f.read().strip() != exe_name:
-                    continue
+            with open("/proc/%s/stat" % entry) as f:
+                stat = f.read()
+            # "pid (comm) state ppid ...": comm may hold blanks.
+            comm = stat[stat.index("(") + 1:stat.rindex(")")]
+            if comm != exe_name:
+                continue
             if os.path.realpath(os.readlink("/proc/%s/cwd" % entry)) == real:
-                found.append(int(entry))
-        except OSError:
+                found[int(entry)] = int(stat[stat.rindex(")") + 2:].split()[1])
+        except (OSError, ValueError, IndexError):
             continue
-    return found
+    # A client's own child between fork and exec (starting a core) is no
+    # second client.
+    return [pid for pid, ppid in found.items() if ppid not in found]
 
 
 def kill_stray(pids):

@@ -6,13 +6,27 @@
 #
 # Fault file, one line: "crash SIG", "exit CODE", "hang SECONDS" (the
 # seconds are the client's accelerated ones).
+#
+# Each start is noted with the SHA-256 of the unit's work file, which the
+# work server lists for every unit it issued: the run can tell which units
+# reached a core.
 MARK=signed
-if [ -n "${QRV_ENDURANCE_STARTS:-}" ]; then
-    echo "$MARK $$ $*" >> "$QRV_ENDURANCE_STARTS"
-fi
+dir="" suffix=""
+prev=""
+for a in "$@"; do
+    case "$prev" in
+        -dir) dir=$a ;;
+        -suffix) suffix=$a ;;
+    esac
+    prev=$a
+done
 fault=""
 if [ -n "${QRV_ENDURANCE_CORE_FAULT:-}" ] && [ -r "$QRV_ENDURANCE_CORE_FAULT" ]; then
     read -r fault < "$QRV_ENDURANCE_CORE_FAULT" || true
+fi
+if [ -n "${QRV_ENDURANCE_STARTS:-}" ]; then
+    sum=$(sha256sum "${dir}wudata_${suffix}.dat" 2>/dev/null) || sum=-
+    echo "$MARK ${sum%% *} ${fault:-run} | $*" >> "$QRV_ENDURANCE_STARTS"
 fi
 case "$fault" in
     crash\ *) kill -s "${fault#crash }" $$; exit 1 ;;

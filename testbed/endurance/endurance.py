@@ -366,6 +366,8 @@ class Run(object):
                 time.sleep(0.5)
         self.client.reap()
         self.sample(now)
+        self.folder_units = verdict.units_in_folder(self.folder)
+        self.final_folder = verdict.folder_state(self.folder, self.injector.filler)
         self.queue_at_end = verdict.queue_at_end(self.client_command(), self.folder,
                                                  self.clock.client_env(self.env, 9999))
         raw = self.control("GET", "/units").decode()

@@ -2,18 +2,18 @@
 the one-line result.
 
 Units are accounted for from both sides. The work server lists every unit
-it issued with its verdicts; the client's consoles say which units it
-dropped because their deadline passed; its queue at the end holds the rest.
-The client's log names a unit by its queue slot, not by the server's
-index, so the accounting is by counts: every unit the server sent is
-accepted, refused after the client returned it, dropped by the client
-(deadline), still in its queue at the end, or was sent in the instant
-before a SIGKILL took the client (a unit on the wire when the process dies
-cannot be saved by anyone; such units are counted apart and the server
-re-issues none of them). Whatever none of these explains is lost.
+it issued with its verdicts and the SHA-256 of its data; the wrapper core
+notes the SHA-256 of the work file of every unit a core is started on; the
+work files left in the folder at the end are the queue's units; the
+client's consoles say how many units it dropped (deadline passed, or a core
+error that condemns the unit). The client's log names a unit by its queue
+slot, not by the server's index, so drops are matched by count, against
+the units a core was started on and the units no core ever saw (see
+account()). Whatever none of these explains is lost.
 """
 
 import glob
+import hashlib
 import math
 import os
 import re
@@ -27,9 +27,12 @@ LOG_BOUND = 8 * MIB
 # The whole working folder (core, queue, unit files, logs) stays under this.
 FOLDER_BOUND = 24 * MIB
 FLAT = 1.10                         # last quarter's max within 10 % of the first's
-IN_FLIGHT_REAL_SECONDS = 1.0        # "on the wire when the client died"
+IN_FLIGHT_REAL_SECONDS = 0.5        # "on the wire when the client died"
 
 DEADLINE_LINE = re.compile(r"Unit \d+'s deadline \(.*\) has passed\.")
+# After a core error that marks the unit bad (a crash, a corrupt or invalid
+# unit, ...) the client deletes it and says so.
+CORE_DROP_LINE = re.compile(r"Deleting current work unit & continuing")
 QUEUE_LINE = re.compile(r"^\d\d [ *](READY|DONE|ACTIVE)\b", re.M)
 
 
@@ -122,52 +125,103 @@ def queue_at_end(command, folder, env):
 
 
 def client_drops(run):
-    drops = 0
+    """(units dropped at their deadline, units dropped after a core error),
+    from what the client printed."""
+    deadline = core = 0
     for path in glob.glob(os.path.join(run, "console", "launch-*.txt")):
         with open(path, errors="replace") as f:
-            drops += sum(1 for line in f if DEADLINE_LINE.search(line))
-    return drops
+            for line in f:
+                deadline += bool(DEADLINE_LINE.search(line))
+                core += bool(CORE_DROP_LINE.search(line))
+    return deadline, core
 
 
-def unsigned_starts(run):
+def queue_reloads(run):
+    """Starts after the first whose console says the queue could not be
+    loaded (a new queue was made, or a damaged one set aside)."""
+    bad = []
+    for path in sorted(glob.glob(os.path.join(run, "console", "launch-*.txt")))[1:]:
+        with open(path, errors="replace") as f:
+            text = f.read()
+        if "Could not open work queue" in text or "Damaged work queue" in text:
+            bad.append(os.path.basename(path))
+    return bad
+
+
+def core_starts(run):
+    """(starts, unsigned starts, SHA-256 of every unit a core was started
+    on) from the wrapper core's notes."""
     path = os.path.join(run, "core-starts.txt")
     starts = unsigned = 0
+    seen = set()
     if os.path.exists(path):
         with open(path) as f:
             for line in f:
+                words = line.split()
                 starts += 1
-                unsigned += line.startswith("unsigned")
-    return starts, unsigned
+                unsigned += words[0] == "unsigned"
+                if len(words) > 1:
+                    seen.add(words[1])
+    return starts, unsigned, seen
+
+
+def units_in_folder(folder):
+    """SHA-256 of the unit work files left in the working folder."""
+    found = set()
+    for path in glob.glob(os.path.join(folder, "work", "wudata_*.dat")):
+        try:
+            with open(path, "rb") as f:
+                found.add(hashlib.sha256(f.read()).hexdigest())
+        except OSError:
+            pass
+    return found
 
 
 def account(r):
-    """The unit accounting: a dict of counts."""
+    """The unit accounting: a dict of counts.
+
+    Each unit the server sent and nobody settled is put in the first class
+    it fits: its work file is still in the folder (queued); the fault that
+    was active changed the reply that carried it (damaged on the way); a
+    core was started on it (the client had it: it must have dropped it,
+    and said so); it was sent in the instant before a SIGKILL (never
+    saved). What is left, and the received units the client's drop lines
+    do not cover, are lost."""
     units = r.units
     sent = [u for u in units if u["delivery"] == "sent"]
+    deadline_drops, core_drops = client_drops(r.run)
+    _, _, started = core_starts(r.run)
     acc = {
         "issued": len(units),
         "undelivered": len(units) - len(sent),
         "accepted": sum(1 for u in units if u["status"] == "accepted"),
         "accepted_twice": sum(1 for u in units if u["verdicts"].count(400) > 1),
         "refused": sum(1 for u in units if u["status"] == "refused"),
-        "dropped": client_drops(r.run),
+        "dropped": deadline_drops,
+        "dropped_core_error": core_drops,
         "queued_at_end": max(0, r.queue_at_end),
     }
     open_units = [u for u in sent if u["status"] == "issued"]
-    # A unit whose reply a fault damaged on purpose (an error status, a
-    # cut, garbage) never reached the client as a unit; one the client
-    # still took and returned is counted as accepted above.
-    damaged = [u for u in open_units if u.get("altered")]
-    in_flight = 0
+    queued = damaged = received = in_flight = never_ran = 0
     for u in open_units:
-        if not u.get("altered") and any(0 <= k - u["issued_at"] <= IN_FLIGHT_REAL_SECONDS
-                                        for k in r.kills):
+        if u["sha256"] in r.folder_units:
+            queued += 1
+        elif u.get("altered"):
+            damaged += 1
+        elif u["sha256"] in started:
+            received += 1
+        elif any(0 <= k - u["issued_at"] <= IN_FLIGHT_REAL_SECONDS for k in r.kills):
             in_flight += 1
-    acc["open_at_end"] = len(open_units)
-    acc["damaged_reply"] = len(damaged)
-    acc["in_flight_at_kill"] = in_flight
-    acc["lost"] = max(0, len(open_units) - len(damaged) - acc["dropped"] - acc["queued_at_end"]
-                      - in_flight)
+        else:
+            never_ran += 1
+    acc.update({"open_at_end": len(open_units), "open_queued": queued,
+                "damaged_reply": damaged, "open_received": received,
+                "in_flight_at_kill": in_flight, "open_never_ran": never_ran})
+    # Units the client had and dropped are covered by its drop lines;
+    # units in its queue without a work file (results waiting) by the
+    # queue's own count.
+    explained = deadline_drops + core_drops + max(0, acc["queued_at_end"] - queued)
+    acc["lost"] = max(0, received + never_ran - explained)
     return acc
 
 
@@ -181,7 +235,7 @@ def flat(checks, name):
 def report(r):
     checks = r.checks
     acc = account(r)
-    starts, unsigned = unsigned_starts(r.run)
+    starts, unsigned, _ = core_starts(r.run)
     if unsigned:
         checks.fail("no core runs unsigned", "%d starts of the unsigned core" % unsigned)
     if acc["lost"]:
@@ -189,6 +243,8 @@ def report(r):
                     % acc["lost"])
     if acc["accepted_twice"]:
         checks.fail("no unit accepted twice", "%d units" % acc["accepted_twice"])
+    for name in queue_reloads(r.run):
+        checks.fail("queue.dat loads", "%s did not load the queue" % name)
     if r.queue_at_end < 0:
         checks.fail("queue.dat loads", "-queueinfo could not read the queue at the end")
     ratios = {}
@@ -197,8 +253,7 @@ def report(r):
         ratios[name] = ratio
         if not first or last > FLAT * first:
             checks.fail("flat " + name, "first quarter max %s, last quarter max %s" % (first, last))
-    size, logs, parts, bad, work = folder_state(r.folder, None) if os.path.isdir(r.folder) \
-        else (0, 0, 0, set(), 0)
+    size, logs, parts, bad, work = r.final_folder
     if parts:
         checks.fail("no part files", "%d part files at the end" % parts)
     if checks.folder_max > FOLDER_BOUND:
@@ -229,8 +284,9 @@ def table(r, acc, checks, starts, ratios, size, parts, work):
              "  simulated days %g at %gx, seed %d, %d client starts, %d core starts"
              % (r.days, r.clock.rate, r.args.seed, r.client.launches, starts), "",
              "  units", "  -----"]
-    for key in ("issued", "accepted", "refused", "dropped", "queued_at_end", "open_at_end",
-                "damaged_reply", "in_flight_at_kill", "undelivered", "lost", "accepted_twice"):
+    for key in ("issued", "accepted", "refused", "dropped", "dropped_core_error", "queued_at_end", "open_at_end",
+                "open_queued", "damaged_reply", "open_received", "in_flight_at_kill",
+                "open_never_ran", "undelivered", "lost", "accepted_twice"):
         lines.append("  %-22s %8d" % (key, acc[key]))
     lines += ["", "  faults injected (%d)" % faults, "  ---------------"]
     for kind in sorted(r.fault_counts):
@@ -313,8 +369,10 @@ set ylabel 'KiB'
 plot '%(s)s' using 1:5 with lines title 'working folder', '' using 1:6 with lines title 'log files'
 set ylabel 'per day'
 set xlabel 'simulated day'
-set style fill solid 0.5
-plot '%(d)s' using ($1+0.5):2 with boxes title 'units accepted', '' using ($1+0.5):3 with impulses lw 3 title 'faults injected'
+set style fill solid 0.6
+set boxwidth 0.4
+set yrange [0:*]
+plot '%(d)s' using ($1+0.3):2 with boxes title 'units accepted', '' using ($1+0.7):3 with boxes title 'faults injected'
 unset multiplot
 """ % {"out": out, "days": r.days, "seed": r.args.seed, "s": samples, "d": daily}
     with open(os.path.join(r.run, "endurance.gp"), "w") as f:
