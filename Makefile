@@ -42,13 +42,16 @@ demo: build
 
 # `make endurance` runs the built client for DAYS simulated days (default 90)
 # against the testbed under a fault schedule drawn from SEED, its time sped
-# up RATE times with libfaketime (testbed/endurance/README.md). The run
+# up RATE times with libfaketime; FAULTS multiplies the fault rates
+# (testbed/endurance/README.md). The run
 # folder, with the summary and the plot, is under $(BUILD)/endurance-run/.
 DAYS ?= 90
 SEED ?= 1
 RATE ?= 3600
+FAULTS ?= 1
 endurance: build
-	/usr/bin/python3 testbed/endurance/endurance.py --build $(BUILD) --days $(DAYS) --seed $(SEED) --rate $(RATE)
+	/usr/bin/python3 testbed/endurance/endurance.py --build $(BUILD) --days $(DAYS) \
+	  --seed $(SEED) --rate $(RATE) --faults $(FAULTS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED)

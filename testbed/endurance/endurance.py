@@ -76,7 +76,8 @@ class Run(object):
             "QRV_ENDURANCE_CORE_FAULT": os.path.join(self.run, "core-fault"),
             "QRV_ENDURANCE_STARTS": os.path.join(self.run, "core-starts.txt"),
             "QRV_ENDURANCE_MD_CORE": os.path.join(args.build, "bin", "md_core")})
-        self.schedule = schedule.make_schedule(args.seed, self.days, DRAIN)
+        self.schedule = schedule.make_schedule(args.seed, self.days, min(DRAIN, self.days * DAY / 3),
+                                               args.faults)
         self.next_fault = 0
         self.active = []              # (end, fid, kind, params)
         self.fault_counts = {}
@@ -89,6 +90,7 @@ class Run(object):
         self.kills = []               # real times of SIGKILLs
         self.server = None
         self.client = None
+        self.last_day = -1
 
     # -- set-up ---------------------------------------------------------
 
@@ -293,6 +295,14 @@ class Run(object):
         try:
             totals = demo.summary()
             self.checks.server_totals(now, totals)
+            day = int(now / DAY)
+            if day != self.last_day:
+                # One line a simulated day, so a long run shows how it goes.
+                self.last_day = day
+                print("endurance: day %d: %d issued, %d accepted, %d faults so far, %d client "
+                      "starts" % (day, totals.get("units_issued", 0),
+                                  totals.get("units_accepted", 0), self.next_fault,
+                                  self.client.launches), flush=True)
             self.control("POST", "/journal/clear")
         except (OSError, ValueError):
             pass
@@ -386,11 +396,13 @@ def parse(argv):
     p.add_argument("--seed", type=int, default=1, help="seed of the fault schedule (default 1)")
     p.add_argument("--rate", type=float, default=3600,
                    help="simulated seconds per real second (default 3600)")
+    p.add_argument("--faults", type=float, default=1.0,
+                   help="multiplies every fault rate (default 1)")
     p.add_argument("--tick", type=float, default=0.25, help="the harness's real tick, seconds")
     p.add_argument("--build", default=os.path.join(SOURCE_DIR, "build"))
     args = p.parse_args(argv)
     args.build = os.path.abspath(args.build)
-    if args.days <= 0 or args.rate < 1 or args.tick <= 0:
+    if args.days <= 0 or args.rate < 1 or args.tick <= 0 or args.faults < 0:
         p.error("days, rate and tick must be positive (rate at least 1)")
     return args
 

@@ -99,22 +99,28 @@ class Injector(object):
     def fill(self, on):
         self.fill_holds += 1 if on else -1
         if self.fill_holds > 0 and not os.path.exists(self.filler):
-            self._fill()
+            try:
+                self._fill()
+            except OSError as e:   # full already: the fault holds anyway
+                self.errors.append("filling the folder: %s" % e)
         elif self.fill_holds <= 0 and os.path.exists(self.filler):
             os.remove(self.filler)
 
     def _fill(self):
         # Every free block, in large writes first, then small ones for the
-        # rest, so that not even a short file fits afterwards.
-        with open(self.filler, "wb") as f:
+        # rest, so that not even a short file fits afterwards. Unbuffered:
+        # a buffered file would fail again on close.
+        fd = os.open(self.filler, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o600)
+        try:
             for size in (1 << 20, 4096, 1):
                 block = b"\0" * size
                 try:
-                    while True:
-                        f.write(block)
-                        f.flush()
+                    while os.write(fd, block) > 0:
+                        pass
                 except OSError:
                     pass
+        finally:
+            os.close(fd)
 
     def filler_bytes(self):
         try:

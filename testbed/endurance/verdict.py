@@ -251,7 +251,11 @@ def report(r):
     for name in ("rss", "fds", "threads"):
         first, last, ratio = flat(checks, name)
         ratios[name] = ratio
-        if not first or last > FLAT * first:
+        # Descriptors and threads are small counts: a transient one (a
+        # connection, the autosend thread) caught by a sample is not growth,
+        # and 10 % of six is less than one.
+        slack = 0 if name == "rss" else 1
+        if not first or last > max(FLAT * first, first + slack):
             checks.fail("flat " + name, "first quarter max %s, last quarter max %s" % (first, last))
     size, logs, parts, bad, work = r.final_folder
     if parts:
