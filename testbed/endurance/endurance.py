@@ -77,7 +77,7 @@ class Run(object):
             "QRV_ENDURANCE_STARTS": os.path.join(self.run, "core-starts.txt"),
             "QRV_ENDURANCE_MD_CORE": os.path.join(args.build, "bin", "md_core")})
         self.schedule = schedule.make_schedule(args.seed, self.days, min(DRAIN, self.days * DAY / 3),
-                                               args.faults)
+                                               args.faults, args.kinds)
         self.next_fault = 0
         self.active = []              # (end, fid, kind, params)
         self.fault_counts = {}
@@ -398,10 +398,14 @@ def parse(argv):
                    help="simulated seconds per real second (default 3600)")
     p.add_argument("--faults", type=float, default=1.0,
                    help="multiplies every fault rate (default 1)")
+    p.add_argument("--kinds", type=lambda t: set(t.split(",")),
+                   help="only these fault kinds (comma-separated names of schedule.KINDS)")
     p.add_argument("--tick", type=float, default=0.25, help="the harness's real tick, seconds")
     p.add_argument("--build", default=os.path.join(SOURCE_DIR, "build"))
     args = p.parse_args(argv)
     args.build = os.path.abspath(args.build)
+    if args.kinds and not args.kinds <= set(schedule.KINDS):
+        p.error("unknown fault kinds: %s" % ", ".join(sorted(args.kinds - set(schedule.KINDS))))
     if args.days <= 0 or args.rate < 1 or args.tick <= 0 or args.faults < 0:
         p.error("days, rate and tick must be positive (rate at least 1)")
     return args

@@ -55,18 +55,18 @@ def draw_duration(rng, low, high):
     return math.exp(rng.uniform(math.log(low), math.log(high)))
 
 
-def make_schedule(seed, days, quiet_tail, intensity=1.0):
+def make_schedule(seed, days, quiet_tail, intensity=1.0, kinds=None):
     """[(start, kind, duration, params)] in simulated seconds from the
     run's start, sorted by start. Nothing starts in the last quiet_tail
     seconds (the drain: what is queued gets finished and returned).
     intensity multiplies every rate (a short run with as many faults as a
-    long one)."""
+    long one); kinds, when given, keeps only those kinds."""
     rng = random.Random(seed)
     horizon = days * DAY - quiet_tail
     faults = []
     for kind in sorted(KINDS):
         rate, low, high = KINDS[kind]
-        rate *= intensity
+        rate *= intensity if kinds is None or kind in kinds else 0.0
         t = rng.expovariate(rate / DAY) if rate > 0 else horizon
         while t < horizon:
             faults.append((t, kind, draw_duration(rng, low, high), params_for(rng, kind)))

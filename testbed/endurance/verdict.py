@@ -125,15 +125,16 @@ def queue_at_end(command, folder, env):
 
 
 def client_drops(run):
-    """(units dropped at their deadline, units dropped after a core error),
+    """(units dropped at their deadline, after a core error, queue purges),
     from what the client printed."""
-    deadline = core = 0
+    deadline = core = purge = 0
     for path in glob.glob(os.path.join(run, "console", "launch-*.txt")):
         with open(path, errors="replace") as f:
             for line in f:
                 deadline += bool(DEADLINE_LINE.search(line))
                 core += bool(CORE_DROP_LINE.search(line))
-    return deadline, core
+                purge += "Purging queue" in line
+    return deadline, core, purge
 
 
 def queue_reloads(run):
@@ -150,10 +151,11 @@ def queue_reloads(run):
 
 def core_starts(run):
     """(starts, unsigned starts, SHA-256 of every unit a core was started
-    on) from the wrapper core's notes."""
+    on to work, SHA-256 of every unit a core was started on to clean up)
+    from the wrapper core's notes."""
     path = os.path.join(run, "core-starts.txt")
     starts = unsigned = 0
-    seen = set()
+    worked, cleaned = set(), set()
     if os.path.exists(path):
         with open(path) as f:
             for line in f:
@@ -161,8 +163,8 @@ def core_starts(run):
                 starts += 1
                 unsigned += words[0] == "unsigned"
                 if len(words) > 1:
-                    seen.add(words[1])
-    return starts, unsigned, seen
+                    (cleaned if "-cleanup" in words else worked).add(words[1])
+    return starts, unsigned, worked, cleaned
 
 
 def units_in_folder(folder):
@@ -182,46 +184,51 @@ def account(r):
 
     Each unit the server sent and nobody settled is put in the first class
     it fits: its work file is still in the folder (queued); the fault that
-    was active changed the reply that carried it (damaged on the way); a
-    core was started on it (the client had it: it must have dropped it,
-    and said so); it was sent in the instant before a SIGKILL (never
-    saved). What is left, and the received units the client's drop lines
-    do not cover, are lost."""
+    was active changed the reply that carried it (damaged on the way); the
+    client had a core clean it up (it dropped the unit: after a core error,
+    a purge of the queue or its deadline, each of which it logs); a core
+    worked on it but nobody cleaned it up and its files are gone (lost);
+    it was sent in the instant before a SIGKILL (never saved); no core ever
+    saw it (lost, unless the client's deadline lines cover it)."""
     units = r.units
     sent = [u for u in units if u["delivery"] == "sent"]
-    deadline_drops, core_drops = client_drops(r.run)
-    _, _, started = core_starts(r.run)
+    deadline_drops, core_drops, purges = client_drops(r.run)
+    _, _, worked, cleaned = core_starts(r.run)
     acc = {
         "issued": len(units),
         "undelivered": len(units) - len(sent),
         "accepted": sum(1 for u in units if u["status"] == "accepted"),
         "accepted_twice": sum(1 for u in units if u["verdicts"].count(400) > 1),
         "refused": sum(1 for u in units if u["status"] == "refused"),
-        "dropped": deadline_drops,
-        "dropped_core_error": core_drops,
+        "log_deadline_drops": deadline_drops,
+        "log_core_error_drops": core_drops,
+        "log_queue_purges": purges,
         "queued_at_end": max(0, r.queue_at_end),
     }
     open_units = [u for u in sent if u["status"] == "issued"]
-    queued = damaged = received = in_flight = never_ran = 0
+    queued = damaged = dropped = vanished = in_flight = never_ran = 0
     for u in open_units:
         if u["sha256"] in r.folder_units:
             queued += 1
         elif u.get("altered"):
             damaged += 1
-        elif u["sha256"] in started:
-            received += 1
+        elif u["sha256"] in cleaned:
+            dropped += 1
+        elif u["sha256"] in worked:
+            vanished += 1
         elif any(0 <= k - u["issued_at"] <= IN_FLIGHT_REAL_SECONDS for k in r.kills):
             in_flight += 1
         else:
             never_ran += 1
     acc.update({"open_at_end": len(open_units), "open_queued": queued,
-                "damaged_reply": damaged, "open_received": received,
-                "in_flight_at_kill": in_flight, "open_never_ran": never_ran})
-    # Units the client had and dropped are covered by its drop lines;
-    # units in its queue without a work file (results waiting) by the
-    # queue's own count.
-    explained = deadline_drops + core_drops + max(0, acc["queued_at_end"] - queued)
-    acc["lost"] = max(0, received + never_ran - explained)
+                "damaged_reply": damaged, "dropped_by_client": dropped,
+                "in_flight_at_kill": in_flight, "worked_then_vanished": vanished,
+                "never_reached_a_core": never_ran})
+    # A unit the client dropped at its deadline before any core ran it has
+    # no clean-up start; the deadline lines cover those, and the queue's
+    # count covers results waiting in it without their work file.
+    covered = deadline_drops + max(0, acc["queued_at_end"] - queued)
+    acc["lost"] = vanished + max(0, never_ran - covered)
     return acc
 
 
@@ -235,7 +242,7 @@ def flat(checks, name):
 def report(r):
     checks = r.checks
     acc = account(r)
-    starts, unsigned, _ = core_starts(r.run)
+    starts, unsigned, _, _ = core_starts(r.run)
     if unsigned:
         checks.fail("no core runs unsigned", "%d starts of the unsigned core" % unsigned)
     if acc["lost"]:
@@ -288,9 +295,11 @@ def table(r, acc, checks, starts, ratios, size, parts, work):
              "  simulated days %g at %gx, seed %d, %d client starts, %d core starts"
              % (r.days, r.clock.rate, r.args.seed, r.client.launches, starts), "",
              "  units", "  -----"]
-    for key in ("issued", "accepted", "refused", "dropped", "dropped_core_error", "queued_at_end", "open_at_end",
-                "open_queued", "damaged_reply", "open_received", "in_flight_at_kill",
-                "open_never_ran", "undelivered", "lost", "accepted_twice"):
+    for key in ("issued", "accepted", "refused", "open_at_end", "open_queued",
+                "damaged_reply", "dropped_by_client", "in_flight_at_kill",
+                "worked_then_vanished", "never_reached_a_core", "undelivered",
+                "lost", "accepted_twice", "queued_at_end", "log_deadline_drops",
+                "log_core_error_drops", "log_queue_purges"):
         lines.append("  %-22s %8d" % (key, acc[key]))
     lines += ["", "  faults injected (%d)" % faults, "  ---------------"]
     for kind in sorted(r.fault_counts):
