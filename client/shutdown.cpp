@@ -4,8 +4,10 @@
 
 #include "client/client_state.h"
 #include "client/core_launch.h"
+#include "core/core_parts.h"
 #include "log/log.h"
 #include "support/exit.h"
+#include "support/platform/folder_lock.h"
 #include "support/process.h"
 #include "support/signals.h"
 #include "support/sleep.h"
@@ -33,6 +35,11 @@ void ShutdownHandler(int signal) {
         LogAt(kLogDiagnostic, "***** Got an Activate signal (%u) from OS\n", 15u);
     }
     StopCore();
+    // A core download that is under way ends with the process, and with it
+    // the download's own clean-up: its part file goes here. The folder is
+    // this client's alone while it holds the lock, so every part file in it
+    // is this client's.
+    if (PlatformFolderLockHeld()) RemoveCoreBundleParts();
     LogWrite("\nQuorvel Client Shutdown.\n");
     CloseLog();
     v3Exit(0);

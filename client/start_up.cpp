@@ -7,6 +7,7 @@
 #include "client/shutdown.h"
 #include "config/interactive_config.h"
 #include "config/settings.h"
+#include "core/core_parts.h"
 #include "log/banner.h"
 #include "log/log.h"
 #include "queue/queue_operations.h"
@@ -81,6 +82,18 @@ void EnsureStatusPage() {
     if (v3FileStatus(&status, "MyQuorvel.html") != 0 || status.size == 0) WriteStatusPage();
 }
 
+// A client killed during a core download leaves its part file; only a
+// client that holds the folder may take it away, as no download of its own
+// has begun yet. A client without the lock (showing the queue, or in a
+// folder where no lock can be made) leaves the folder as it is.
+void RemoveInterruptedDownloads() {
+    if (!PlatformFolderLockHeld()) return;
+    const uint32_t removed = RemoveCoreBundleParts();
+    if (removed > 0) {
+        LogAt(kLogDiagnostic, "- Removed %u part file(s) of interrupted core downloads\n", removed);
+    }
+}
+
 void EnsureWorkDirectory() {
     v3Dir test{};
     if (v3DirOpen(&test, "work/", kDirModeTest) == 0) return;
@@ -133,6 +146,7 @@ int StartUp(ClientState* state) {
     PrintBanner(state->edition_code);
     WriteArgumentLine(state);
     LoadOrConfigure(state);
+    RemoveInterruptedDownloads();
     EnsureStatusPage();
     EnsureWorkDirectory();
     LoadOrCreateQueue(state);

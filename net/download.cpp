@@ -64,12 +64,11 @@ public:
     }
 
     int Open(const char* local_file) {
-        static const char kTail[] = ".part-XXXXXX";
         const size_t length = std::strlen(local_file);
         if (length > kFilePathMax) return kFileErrPathTooLong;
-        char name[kFilePathMax + sizeof kTail];
+        char name[kFilePathMax + sizeof kDownloadPartTail];
         std::memcpy(name, local_file, length);
-        std::memcpy(name + length, kTail, sizeof kTail);
+        std::memcpy(name + length, kDownloadPartTail, sizeof kDownloadPartTail);
         const int rc = v3FileOpen(&file_, name, kFileModeWrite | kFileModeTemp);
         made_ = rc == kFileOk;
         return rc;

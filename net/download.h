@@ -13,6 +13,10 @@ inline constexpr uint32_t kDownloadBlock = 10240;
 // the disk.
 inline constexpr uint64_t kCoreBundleMax = 64u << 20;
 
+// A body is written into a new file named local_file with this tail, whose
+// X's the system replaces by six letters or digits of its choice.
+inline constexpr char kDownloadPartTail[] = ".part-XXXXXX";
+
 // host: a host name or address, optionally ":" and a port; path: the
 // absolute path on that host (beginning with "/"). Asks the network
 // permission first. 0 when the whole body was written to local_file, -1

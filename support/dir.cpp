@@ -86,6 +86,16 @@ DirResult v3DirOpen(v3Dir* dir, const char* path, uint32_t mode) {
     return kDirOk;
 }
 
+DirResult v3DirNext(v3Dir* dir, char* name, size_t size) {
+    if (dir == nullptr || !dir->open) return kDirErrNotOpen;
+    if (name == nullptr || size == 0) return kDirErrMissingArgument;
+    const FsStatus s = PlatformDirectoryNext(dir->listing, name, size);
+    if (s == FsStatus::kNotFound) return kDirErrNotFound;
+    if (s != FsStatus::kOk) return kDirErrFailed;
+    ++dir->index;
+    return kDirOk;
+}
+
 DirResult v3DirClose(v3Dir* dir) {
     if (dir == nullptr) return kDirErrNotFound;
     if (!dir->open) return kDirErrNotOpen;

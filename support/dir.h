@@ -46,5 +46,10 @@ struct v3Dir {
 // directory and every missing parent (0), -5 when it exists already or
 // cannot be created. One trailing "/" is ignored in mode 4.
 DirResult v3DirOpen(v3Dir* dir, const char* path, uint32_t mode);
+// The next entry of a listing kept by mode 2: its name (without the folder)
+// into name, size bytes with the terminator. "." and ".." are never given,
+// nor a name longer than size - 1. -2 once every entry has been given, -10
+// when dir holds no listing.
+DirResult v3DirNext(v3Dir* dir, char* name, size_t size);
 // Releases a listing kept by mode 2; the record can be opened again.
 DirResult v3DirClose(v3Dir* dir);

@@ -102,4 +102,8 @@ FsStatus PlatformDirectorySync(const char* path);
 // Starts a listing of a directory; *listing is released with
 // PlatformDirectoryClose.
 FsStatus PlatformDirectoryOpen(const char* path, void** listing);
+// The name of the listing's next entry into name (size bytes with the
+// terminator); "." and ".." are passed over, and so is a name that does not
+// fit. kNotFound once the listing is at its end.
+FsStatus PlatformDirectoryNext(void* listing, char* name, uint64_t size);
 void PlatformDirectoryClose(void* listing);

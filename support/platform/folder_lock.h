@@ -17,6 +17,9 @@ enum class FolderLockResult {
 // after kHeld does nothing and gives kHeld.
 FolderLockResult PlatformFolderLockTake(const char* lock_name);
 
+// True once PlatformFolderLockTake has given kHeld in this process.
+bool PlatformFolderLockHeld();
+
 // The absolute path of the current directory into out (size bytes with the
 // terminating zero). 0, or -1 when it cannot be told or does not fit.
 int PlatformCurrentDirectory(char* out, size_t size);

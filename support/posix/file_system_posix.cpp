@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -299,6 +300,20 @@ FsStatus PlatformDirectoryOpen(const char* path, void** listing) {
     if (d == nullptr) return FromErrno(errno);
     *listing = d;
     return FsStatus::kOk;
+}
+
+FsStatus PlatformDirectoryNext(void* listing, char* name, uint64_t size) {
+    if (listing == nullptr || name == nullptr || size == 0) return FsStatus::kOther;
+    for (;;) {
+        errno = 0;
+        const dirent* e = readdir(static_cast<DIR*>(listing));
+        if (e == nullptr) return errno == 0 ? FsStatus::kNotFound : FromErrno(errno);
+        if (std::strcmp(e->d_name, ".") == 0 || std::strcmp(e->d_name, "..") == 0) continue;
+        const size_t length = std::strlen(e->d_name);
+        if (length >= size) continue;
+        std::memcpy(name, e->d_name, length + 1);
+        return FsStatus::kOk;
+    }
 }
 
 void PlatformDirectoryClose(void* listing) {

@@ -40,6 +40,8 @@ FolderLockResult PlatformFolderLockTake(const char* lock_name) {
     return FolderLockResult::kHeld;
 }
 
+bool PlatformFolderLockHeld() { return g_lock_fd.load() >= 0; }
+
 int PlatformCurrentDirectory(char* out, size_t size) {
     if (out == nullptr || size == 0) return -1;
     if (getcwd(out, size) == nullptr) {

@@ -185,6 +185,50 @@ TEST_F(Qrv3StartTest, SecondClientInTheSameDirectoryLogsIntoTheFallback) {
     EXPECT_EQ(CountOf(log, "Quorvel Client Shutdown."), 1u);
 }
 
+// A client killed during a core download leaves the download's part file,
+// which nothing else would ever name again. A start that takes the folder
+// removes exactly such names in the folder itself; showing the queue takes
+// no lock and removes nothing.
+TEST_F(Qrv3StartTest, StartRemovesPartFilesOfInterruptedCoreDownloadsAndNothingElse) {
+    const std::vector<std::string> parts = {"Core_78.qrv.part-AbC123", "Core_ffffffff.qrv.part-000000",
+                                            "Core_0.qrv.part-zZ9aB1"};
+    const std::vector<std::string> kept = {
+        "Core_78.qrv",                     // a bundle that failed verification
+        "Core_78.qrv.part-AbC12",          // five characters of the system's
+        "Core_78.qrv.part-AbC1234",        // seven
+        "Core_78.qrv.part-AbC12.",         // not a letter or digit
+        "Core_7g.qrv.part-AbC123",         // not hexadecimal
+        "Core_7A.qrv.part-AbC123",         // the bundle name has lower case
+        "Core_123456789.qrv.part-AbC123",  // more digits than 32 bits have
+        "Core_.qrv.part-AbC123",
+        "core_78.qrv.part-AbC123",
+        "xCore_78.qrv.part-AbC123",
+        "Core_78.exe.part-AbC123",
+        "queue.dat.part-AbC123",
+    };
+    for (const auto& name : parts) qrvtest::WriteFileText(name, std::string(4096, 'p'));
+    for (const auto& name : kept) qrvtest::WriteFileText(name, "kept");
+    ASSERT_EQ(mkdir("Core_79.qrv.part-AbC123", 0700), 0);
+    ASSERT_EQ(mkdir("work", 0700), 0);
+    qrvtest::WriteFileText("work/Core_78.qrv.part-AbC123", "kept");
+
+    ChildProcess info(qrvtest::BinPath("qrv3"), {"-queueinfo"}, Env());
+    EXPECT_EQ(info.WaitExit(), 0) << info.output();
+    for (const auto& name : parts) EXPECT_TRUE(qrvtest::FileExists(name)) << name;
+
+    auto qrv3 = StartWaitingClient({"-verbosity", "6"});
+    qrv3->Signal(SIGINT);
+    EXPECT_EQ(qrv3->WaitExit(), 0);
+    for (const auto& name : parts) EXPECT_FALSE(qrvtest::FileExists(name)) << name;
+    for (const auto& name : kept) EXPECT_EQ(ReadFileText(name), "kept") << name;
+    struct stat folder {};
+    EXPECT_EQ(stat("Core_79.qrv.part-AbC123", &folder), 0);
+    EXPECT_TRUE(S_ISDIR(folder.st_mode));
+    EXPECT_EQ(ReadFileText("work/Core_78.qrv.part-AbC123"), "kept");
+    EXPECT_EQ(CountOf(qrv3->output(), "] - Removed 3 part file(s) of interrupted core downloads\n"), 1u)
+        << qrv3->output();
+}
+
 // The client's signal semaphores are named after its process ID, so another
 // local user can make one of them first. Such a name is not taken over: the
 // client names it and its owner in one line and ends as on any failed

@@ -1,8 +1,10 @@
 // Cores that misbehave under the real client, on the testbed: a core that
 // dies by SIGSEGV, one that never creates its log, one that ignores
-// signal 2. The client says what happened, keeps working, ends when asked,
+// signal 2, and a core download that is stopped or killed half-way. The
+// client says what happened, keeps working, ends when asked,
 // and every unit the server issued is accepted, still queued, or was
 // thrown away by the client with its message.
+#include <algorithm>
 #include <chrono>
 
 #include "faults/client_run.h"
@@ -98,6 +100,72 @@ TEST_F(CoreFaultTest, CoreThatIgnoresSignalTwo) {
     EXPECT_EQ(units[0]["status"], "accepted") << "the unit first issued is the one returned";
     EXPECT_EQ(units[0]["verdicts"], "400");
     ExpectNoUnitLost();
+}
+
+// The core of the units is missing and its bundle comes in slowly, so every
+// end of the client can be made to fall inside the download.
+class CoreDownloadEndTest : public qrvfault::ClientRunTest {
+protected:
+    void SetUp() override {
+        ClientRunTest::SetUp();
+        if (HasFatalFailure()) return;
+        const std::string bundles = dir() + "/bundles";
+        ASSERT_EQ(mkdir(bundles.c_str(), 0700), 0);
+        // Never complete within a round: 512 KiB at 2 KiB a fifth of a second.
+        qrvtest::WriteFileText(bundles + "/Core_78.qrv", std::string(512 * 1024, 'b'));
+        StartServers(R"({"servers": {"ws1": {"units": {"source": "random", "size": 256}},
+                         "cores": {"root": ")" + bundles +
+                     R"(", "piece_size": 2048, "piece_delay_ms": 200}}})");
+    }
+
+    std::vector<std::string> PartFiles() const {
+        std::vector<std::string> out;
+        for (const std::string& name : DirectoryEntries()) {
+            if (name.rfind("Core_78.qrv.part-", 0) == 0) out.push_back(name);
+        }
+        return out;
+    }
+
+    // Starts the client and waits until its download has written a part
+    // file of its own (one that was not there before); returns its name.
+    std::string StartAndWaitForDownload() {
+        const std::vector<std::string> before = PartFiles();
+        ChildProcess& client = StartClient();
+        std::string part;
+        const bool downloading = WaitFor(client, [&] {
+            for (const std::string& name : PartFiles()) {
+                if (std::find(before.begin(), before.end(), name) == before.end()) part = name;
+            }
+            return !part.empty();
+        });
+        EXPECT_TRUE(downloading) << client.output();
+        return part;
+    }
+};
+
+// A kill leaves the part file; the next start, holding the folder, removes
+// it before it downloads again. A stop by signal 15 or 2 during the download
+// leaves none at all.
+TEST_F(CoreDownloadEndTest, PartFilesDoNotOutliveAStopOrTheNextStart) {
+    const std::string killed = StartAndWaitForDownload();
+    ASSERT_FALSE(killed.empty());
+    client_->Signal(SIGKILL);
+    EXPECT_EQ(client_->WaitExit(), 128 + SIGKILL);
+    EXPECT_EQ(PartFiles(), std::vector<std::string>{killed});
+
+    for (int sig : {SIGTERM, SIGINT}) {
+        const std::string part = StartAndWaitForDownload();
+        ASSERT_FALSE(part.empty()) << sig;
+        EXPECT_FALSE(qrvtest::FileExists(killed)) << "the stale part file outlived a start";
+        client_->Signal(sig);
+        EXPECT_EQ(client_->WaitExit(), 0) << client_->output();
+        // The download's own progress lines may still reach the console
+        // after the shutdown line; the line itself comes once.
+        EXPECT_EQ(CountOf(client_->output(), "\nQuorvel Client Shutdown.\n"), 1u) << client_->output();
+        EXPECT_EQ(PartFiles(), std::vector<std::string>{}) << "signal " << sig;
+    }
+    EXPECT_FALSE(qrvtest::FileExists("QrvCore_78.exe"));
+    EXPECT_GE(testbed_.Summary("downloads"), 3);
 }
 
 }  // namespace

@@ -96,8 +96,17 @@ TEST_F(DirTest, TestAndListing) {
     EXPECT_EQ(d.listing, nullptr);
     EXPECT_EQ(v3DirClose(&d), kDirErrNotOpen);
     EXPECT_EQ(v3DirClose(nullptr), kDirErrNotFound);
+    // The entries come without "." and ".."; a name too long for the
+    // caller's room is passed over, never cut into another file's name.
+    qrvtest::WriteFileText("work/a", "x");
+    qrvtest::WriteFileText("work/abcd", "x");
     ASSERT_EQ(v3DirOpen(&d, "work", kDirModeList), kDirOk);
+    char name[4];
+    EXPECT_EQ(v3DirNext(&d, name, sizeof name), kDirOk);
+    EXPECT_STREQ(name, "a");
+    EXPECT_EQ(v3DirNext(&d, name, sizeof name), kDirErrNotFound);
     EXPECT_EQ(v3DirClose(&d), kDirOk);
+    EXPECT_EQ(v3DirNext(&d, name, sizeof name), kDirErrNotOpen);
 }
 
 TEST_F(DirTest, ReadOnlyAndUnreadableDirectories) {
