@@ -65,6 +65,17 @@ void FormatTimeStamp(char* out, int full);
 // OpenLog hands out for a fallback log.
 struct LogStream;
 
+// While the client runs, a log that has reached this size is rotated as a
+// start-up rotates it, so a client left alone for months never fills the
+// disk with its log: at the end of the line that took QRVlog.txt there, it
+// becomes QRVlog-Prev.txt (replacing the one before) and a new QRVlog.txt
+// begins with the opening line. A fallback QRVlog2.txt, which has no
+// previous name, is begun anew at the same size. A line that never ends is
+// rotated in the middle once it has run kLogRotateSlack bytes past the
+// size. Together the log files thus stay below about three times the size.
+inline constexpr uint64_t kLogRotateRunningSize = 4u << 20;
+inline constexpr uint64_t kLogRotateSlack = 64u << 10;
+
 // Opens QRVlog.txt (rotating it to QRVlog-Prev.txt at 50000 bytes or more),
 // or a fallback when it cannot, and writes the opening line. *fallback is the
 // fallback log it had to make, or nullptr. Always 0: the program never stops

@@ -30,6 +30,7 @@ void WriteLocked(const char* text, size_t length) {
     const size_t n = ComposeLogBytes(text, length, bytes);
     // A failed write is not reported: the console has shown the text.
     v3FileWrite(&g_target->file, nullptr, bytes, n);
+    RotateFullLog(g_target, n > 0 && bytes[n - 1] == '\n');
 }
 
 }  // namespace
