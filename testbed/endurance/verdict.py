@@ -35,6 +35,8 @@ DEADLINE_LINE = re.compile(r"Unit \d+'s deadline \(.*\) has passed\.")
 # After a core error that marks the unit bad (a crash, a corrupt or invalid
 # unit, ...) the client deletes it and says so.
 CORE_DROP_LINE = re.compile(r"Deleting current work unit & continuing")
+# A unit whose results cannot be read is removed without a core clean-up.
+UNREADABLE_LINE = re.compile(r"Could not read unit \d+ file\. Removing from queue")
 QUEUE_LINE = re.compile(r"^\d\d [ *](READY|DONE|ACTIVE)\b", re.M)
 
 
@@ -127,16 +129,18 @@ def queue_at_end(command, folder, env):
 
 
 def client_drops(run):
-    """(units dropped at their deadline, after a core error, queue purges),
+    """(units dropped at their deadline, after a core error, queue purges,
+    units removed for unreadable files),
     from what the client printed."""
-    deadline = core = purge = 0
+    deadline = core = purge = unreadable = 0
     for path in glob.glob(os.path.join(run, "console", "launch-*.txt")):
         with open(path, errors="replace") as f:
             for line in f:
                 deadline += bool(DEADLINE_LINE.search(line))
                 core += bool(CORE_DROP_LINE.search(line))
                 purge += "Purging queue" in line
-    return deadline, core, purge
+                unreadable += bool(UNREADABLE_LINE.search(line))
+    return deadline, core, purge, unreadable
 
 
 def queue_reloads(run):
@@ -169,6 +173,16 @@ def core_starts(run):
     return starts, unsigned, worked, cleaned
 
 
+def fileless_cleanups(run):
+    """Clean-up starts for a unit whose work file was never written (a
+    full disk): the unit cannot be named, but the client dropped one."""
+    path = os.path.join(run, "core-starts.txt")
+    if not os.path.exists(path):
+        return 0
+    with open(path) as f:
+        return sum(1 for line in f if line.split()[1:2] == ["-"] and "-cleanup" in line)
+
+
 def units_in_folder(folder):
     """SHA-256 of the unit work files left in the working folder."""
     found = set()
@@ -191,10 +205,11 @@ def account(r):
     a purge of the queue or its deadline, each of which it logs); a core
     worked on it but nobody cleaned it up and its files are gone (lost);
     it was sent in the instant before a SIGKILL (never saved); no core ever
-    saw it (lost, unless the client's deadline lines cover it)."""
+    saw it. The last two are lost unless the client's drops that name no
+    unit cover them (see below)."""
     units = r.units
     sent = [u for u in units if u["delivery"] == "sent"]
-    deadline_drops, core_drops, purges = client_drops(r.run)
+    deadline_drops, core_drops, purges, unreadable = client_drops(r.run)
     _, _, worked, cleaned = core_starts(r.run)
     acc = {
         "issued": len(units),
@@ -205,6 +220,8 @@ def account(r):
         "log_deadline_drops": deadline_drops,
         "log_core_error_drops": core_drops,
         "log_queue_purges": purges,
+        "log_unreadable_removals": unreadable,
+        "fileless_cleanups": fileless_cleanups(r.run),
         "queued_at_end": max(0, r.queue_at_end),
     }
     open_units = [u for u in sent if u["status"] == "issued"]
@@ -226,11 +243,15 @@ def account(r):
                 "damaged_reply": damaged, "dropped_by_client": dropped,
                 "in_flight_at_kill": in_flight, "worked_then_vanished": vanished,
                 "never_reached_a_core": never_ran})
-    # A unit the client dropped at its deadline before any core ran it has
-    # no clean-up start; the deadline lines cover those, and the queue's
-    # count covers results waiting in it without their work file.
-    covered = deadline_drops + max(0, acc["queued_at_end"] - queued)
-    acc["lost"] = vanished + max(0, never_ran - covered)
+    # Drops without a clean-up start that names the unit: at its deadline
+    # before any core ran it, a purge of the whole queue after too many
+    # errors, a unit removed because its files cannot be read, a clean-up
+    # of a unit whose work file a full disk never let be written. Each is
+    # a line in the client's log (or a clean-up start), matched by count;
+    # the queue's count covers results waiting without their work file.
+    covered = (deadline_drops + purges + unreadable + acc["fileless_cleanups"]
+               + max(0, acc["queued_at_end"] - queued))
+    acc["lost"] = max(0, vanished + never_ran - covered)
     return acc
 
 
@@ -301,7 +322,8 @@ def table(r, acc, checks, starts, ratios, size, parts, work):
                 "damaged_reply", "dropped_by_client", "in_flight_at_kill",
                 "worked_then_vanished", "never_reached_a_core", "undelivered",
                 "lost", "accepted_twice", "queued_at_end", "log_deadline_drops",
-                "log_core_error_drops", "log_queue_purges"):
+                "log_core_error_drops", "log_queue_purges", "log_unreadable_removals",
+                "fileless_cleanups"):
         lines.append("  %-22s %8d" % (key, acc[key]))
     lines += ["", "  faults injected (%d)" % faults, "  ---------------"]
     for kind in sorted(r.fault_counts):
