@@ -5,7 +5,7 @@ BUILD      ?= build
 BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 
-.PHONY: all deps test-deps build test test-asan demo bench clean
+.PHONY: all deps test-deps build test test-asan demo bench endurance clean
 
 all: build
 
@@ -39,6 +39,19 @@ bench: build
 
 demo: build
 	testbed/demo/run-demo --build $(BUILD)
+
+# `make endurance` runs the built client for DAYS simulated days (default 90)
+# against the testbed under a fault schedule drawn from SEED, its time sped
+# up RATE times with libfaketime; FAULTS multiplies the fault rates
+# (testbed/endurance/README.md). The run
+# folder, with the summary and the plot, is under $(BUILD)/endurance-run/.
+DAYS ?= 90
+SEED ?= 1
+RATE ?= 3600
+FAULTS ?= 1
+endurance: build
+	/usr/bin/python3 testbed/endurance/endurance.py --build $(BUILD) --days $(DAYS) \
+	  --seed $(SEED) --rate $(RATE) --faults $(FAULTS)
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_DEB) $(BUILD_DEB_TESTBED) $(BUILD_DEB_TESTBED)-upgrade \

@@ -22,6 +22,7 @@ TYPE_WORK_REQUEST = 100
 TYPE_WORK_ASSIGNMENT = 200
 TYPE_UPLOAD = 300
 VERDICT_ACCEPTED = 400
+VERDICT_DUPLICATE = 434       # the same result was accepted before
 # Refusals that make the client drop the unit for good.
 VERDICTS_FINAL = (404, 420, 430, 434, 440)
 # Transfer problems: the client keeps the unit and tries again later.

@@ -363,7 +363,9 @@ def take_upload(tb, name, req, b, ev, hdr):
     else:
         verdict, reason = judge(unit, data, source, hdr, used, b)
     if unit is not None:
-        tb.settle_unit(unit, verdict, digest)
+        settled = tb.settle_unit(unit, verdict, digest)
+        if settled != verdict:
+            verdict, reason = settled, "this result was accepted before"
     ev["reply"].update({"verdict": verdict, "reason": reason,
                         "unit": None if unit is None else unit["index"]})
     return Reply(records.encode_work_header(verdict, hdr["core_type"],

@@ -313,13 +313,22 @@ class Testbed(object):
             return out
 
     def settle_unit(self, unit, verdict, result_sha):
+        """Records a verdict and returns the one that stands. Uploads are
+        judged outside the lock, so the same result sent again while the
+        first copy is still being judged (a client whose exchange timed
+        out) reaches here twice: the second acceptance is a duplicate."""
         with self.lock:
+            if verdict == records.VERDICT_ACCEPTED and (
+                    unit["status"] == "accepted" or result_sha in self.accepted_results):
+                unit["verdicts"].append(records.VERDICT_DUPLICATE)
+                return records.VERDICT_DUPLICATE   # the unit stays accepted
             unit["verdicts"].append(verdict)
             if verdict == records.VERDICT_ACCEPTED:
                 unit["status"] = "accepted"
                 self.accepted_results[result_sha] = (unit["server"], unit["index"])
             elif verdict in records.VERDICTS_FINAL:
                 unit["status"] = "refused"
+            return verdict
 
     def was_accepted(self, result_sha):
         with self.lock:

@@ -5,6 +5,7 @@ import os
 import socket
 import struct
 import tempfile
+import threading
 import time
 import unittest
 
@@ -212,6 +213,35 @@ class Uploads(Live):
                                         "class": "Missing"}, verdict=434)
         self.assertEqual(self.live.tb.status()["servers"]["ws1"]["settings"]["verdict"],
                          "check")
+
+
+    def test_result_sent_again_while_the_first_is_judged_is_a_duplicate(self):
+        # A client whose exchange timed out while the server was still
+        # judging sends the same result again; both copies are judged at
+        # once (the plugin holds each until the other arrives), and only
+        # one may be accepted.
+        path = os.path.join(self.tmp.name, "slow.py")
+        with open(path, "w") as f:
+            f.write("import threading\n"
+                    "class Units:\n"
+                    "    def __init__(self):\n        self.both = threading.Barrier(2, timeout=10)\n"
+                    "    def generate_unit(self, core_type, index):\n        return b'u%d' % index\n"
+                    "    def check_result(self, unit, result):\n"
+                    "        self.both.wait()\n        return 400\n")
+        self.live.set("ws1", units={"source": "plugin", "path": "slow.py", "class": "Units",
+                                    "args": {}})
+        self.fetch()
+        verdicts = []
+        senders = [threading.Thread(target=lambda: verdicts.append(self.send(b"same")))
+                   for _ in range(2)]
+        for t in senders:
+            t.start()
+        for t in senders:
+            t.join(20)
+        self.assertEqual(sorted(verdicts), [400, 434])
+        units = self.live.tb.units_copy()
+        self.assertEqual([(u["status"], sorted(u["verdicts"])) for u in units],
+                         [("accepted", [400, 434])])
 
 
 class ReplyShapesOnTheWire(Live):
