@@ -1,5 +1,6 @@
 #include "client/core_launch.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -23,6 +24,7 @@ namespace {
 
 constexpr uint32_t kStartFailedPollMs = 2000;
 constexpr uint32_t kOutputWaitMs = 250;
+constexpr uint32_t kCoreEndWaitStepMs = 1000;
 
 // Appends one piece; false (and out unchanged) when it does not fit.
 bool Append(char* out, size_t* length, const char* format, ...) __attribute__((format(printf, 3, 4)));
@@ -50,6 +52,7 @@ uint32_t Supervise(const char* command, bool cleanup) {
     // another thread): they keep their process ID to themselves, so that the
     // record, and a stop request, always mean the core that computes.
     if (started && !cleanup) {
+        gCoreRecord.ended.Rearm();
         gCoreRecord.process_id.store(pid);
         gCoreRecord.running.store(1);
     }
@@ -59,11 +62,16 @@ uint32_t Supervise(const char* command, bool cleanup) {
     } else if (v3ProcessWaitExit(pid, &code) != 0) {
         code = 0;
     }
+    // The end is marked before the shutdown check: a shutdown waits for it
+    // to let the core finish its checkpoint before the client ends.
+    if (started && !cleanup) {
+        gCoreRecord.running.store(0);
+        gCoreRecord.ended.Wake();
+    }
     // The shutdown's stop request ends a core within moments; its answer is
     // the shutdown's business, not a unit's outcome to be logged after the
     // shutdown line.
     WaitIfShuttingDown();
-    if (started && !cleanup) gCoreRecord.running.store(0);
     return code == 0 ? kCoreStartFailed : code;
 }
 
@@ -150,4 +158,13 @@ int StopCore() {
     if (gDeadlineInterruptMark.load() == 0) gCoreRecord.output_quiet.store(1);
     if (gCoreRecord.running.load() == 0) return 0;
     return v3SignalSend(gCoreRecord.process_id.load(), kSignalInterrupt);
+}
+
+bool WaitForCoreEnd(uint32_t ms) {
+    // Steps, so that a test's sleep hook sees the bound pass in its own time.
+    for (uint32_t waited = 0; gCoreRecord.running.load() != 0; waited += kCoreEndWaitStepMs) {
+        if (waited >= ms) return false;
+        gCoreRecord.ended.Sleep(std::min(kCoreEndWaitStepMs, ms - waited));
+    }
+    return true;
 }

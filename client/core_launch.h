@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "contract/core_contract.h"
+#include "support/sleep.h"
 
 struct ClientState;
 
@@ -38,6 +39,7 @@ struct CoreRecord {
     std::atomic<uint64_t> process_id{0};
     std::atomic<uint32_t> running{0};          // 1 from creation until the code is read
     std::atomic<uint32_t> output_quiet{0};     // the client is ending: copy no more core output
+    v3Waker ended;                             // woken when the running core has ended
 };
 extern CoreRecord gCoreRecord;
 
@@ -86,3 +88,9 @@ uint32_t RunCore(ClientState& state, const char* core_file, const char* work_dir
 // is the shutdown's: the core's log is no longer copied, so that nothing
 // follows the shutdown line while the process ends.
 int StopCore();
+
+// Waits up to ms milliseconds for the computing core to end; true when none
+// runs (any more). Used by the shutdown after StopCore, so that the core's
+// checkpoint is written before the client's end lets the service manager
+// take what is left.
+bool WaitForCoreEnd(uint32_t ms);

@@ -19,6 +19,13 @@ namespace {
 // and the shutdown line is written once.
 std::atomic<bool> g_shutting_down{false};
 
+// How long the shutdown gives a core that was asked to stop to write its
+// checkpoint and end. Once the client has ended, a service manager ends what
+// is left of the service at once; the bound stays well below the unit's stop
+// timeout. A core that does not end by then is left to the service manager
+// and to its lifeline.
+constexpr uint32_t kCoreStopWaitMs = 30000;
+
 [[noreturn]] void WaitForEnd() {
     for (;;) v3Sleep(268435455);
 }
@@ -38,7 +45,8 @@ void ShutdownWithCode(int signal, int exit_code) {
     } else if (signal == kSignalTerminate) {
         LogAt(kLogDiagnostic, "***** Got an Activate signal (%u) from OS\n", 15u);
     }
-    StopCore();
+    // A core that could not be told has nothing to answer: no wait for it.
+    if (StopCore() == 0) WaitForCoreEnd(kCoreStopWaitMs);
     // A core download that is under way ends with the process, and with it
     // the download's own clean-up: its part file goes here. The folder is
     // this client's alone while it holds the lock, so every part file in it

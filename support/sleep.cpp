@@ -43,3 +43,8 @@ bool v3Waker::Woken() {
     std::lock_guard<std::mutex> hold(lock_);
     return woken_;
 }
+
+void v3Waker::Rearm() {
+    std::lock_guard<std::mutex> hold(lock_);
+    woken_ = false;
+}

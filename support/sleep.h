@@ -29,6 +29,10 @@ public:
     // waker as soon as a sleeper has seen the wake.
     void Wake();
     bool Woken();
+    // Makes a woken waker wait again, for a waker that stands for one event
+    // after another (each run of a child, say). A sleeper that has not yet
+    // seen the earlier wake may miss it: sleepers check their event itself.
+    void Rearm();
 
 private:
     std::mutex lock_;

@@ -43,6 +43,7 @@ struct Answer {
     enum Kind { kExit, kIgnore, kCrash } kind = kExit;
     int code = qrvcore::kExitInterrupted;
     bool note = true;  // the default answer logs a checkpoint note
+    long checkpoint_ms = 0;  // how long writing the checkpoint takes
 };
 
 class TestCore {
@@ -97,6 +98,7 @@ bool TestCore::Answered(int sig, int* code) {
     const Answer& a = sig == 2 ? on_sig2_ : on_sig15_;
     if (a.kind == Answer::kIgnore) return false;
     if (a.kind == Answer::kCrash) Crash();
+    if (a.checkpoint_ms > 0) qrvcore::SleepMs(static_cast<unsigned>(a.checkpoint_ms));
     if (a.note) log_.Line("Checkpoint written, stopping on signal " + std::to_string(sig));
     *code = a.code;
     return true;
@@ -130,6 +132,10 @@ void TestCore::RemoveUnitFiles() {
 
 Answer ParseAnswer(const testcore::Command& c) {
     Answer a;
+    if (c.text.rfind("checkpoint ", 0) == 0) {
+        a.checkpoint_ms = static_cast<long>(c.a);
+        return a;
+    }
     a.note = false;
     if (c.text == "ignore") a.kind = Answer::kIgnore;
     else if (c.text == "crash") a.kind = Answer::kCrash;

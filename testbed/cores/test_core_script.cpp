@@ -75,7 +75,8 @@ std::string ParseCommand(const std::string& line, Command* c) {
         if (w.size() == 1 && (w[0] == "ignore" || w[0] == "crash")) return "";
         if (w.size() == 2 && w[0] == "exit" && Number(w[1], &c->a) && c->a >= 0 && c->a <= 255)
             return "";
-        return v + " needs 'exit N', 'ignore' or 'crash'";
+        if (w.size() == 2 && w[0] == "checkpoint" && Number(w[1], &c->a) && c->a >= 0) return "";
+        return v + " needs 'exit N', 'checkpoint MS', 'ignore' or 'crash'";
     }
     return "unknown command '" + v + "'";
 }

@@ -8,7 +8,8 @@
 // Lines before the first header apply to starts no "run" header names.
 // Commands: log TEXT, nolog, name TEXT, progress DONE [TOTAL], result TEXT,
 // result_size N, sleep_ms N, on_sigint ANSWER, on_sigterm ANSWER,
-// remove_files, crash, exit N. ANSWER is "exit N", "ignore" or "crash".
+// remove_files, crash, exit N. ANSWER is "exit N", "checkpoint MS", "ignore" or
+// "crash".
 #pragma once
 
 #include <cstdint>

@@ -2,6 +2,7 @@
 // scriptable test core as a real child process.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -251,6 +252,44 @@ TEST_F(RunCoreTest, StopCoreOfTheShutdownStopsTheCoreAndItsOutput) {
     // shutdown line.
     EXPECT_NE(ReadFileText("work/logfile_03.txt").find("stopping on signal 2"), std::string::npos);
     EXPECT_EQ(out.find("stopping on signal 2"), std::string::npos) << out;
+}
+
+// The shutdown's wait for a stopped core: it ends with the core's end, not
+// with a poll interval, and gives up on a core that does not listen after
+// its bound (here in the sleep hook's time).
+TEST_F(RunCoreTest, WaitForCoreEndEndsWithTheCoreOrItsBound) {
+    EXPECT_TRUE(WaitForCoreEnd(30000));  // nothing runs
+    EXPECT_EQ(qrvtest::SleepsOf(1000), 0u);
+
+    Script("run 1\non_sigint ignore\nlog started\nsleep_ms 20000\nexit 100\n"
+           "run 2\non_sigint checkpoint 200\nlog started\nsleep_ms 20000\nexit 100\n");
+    for (int run = 1; run <= 2; ++run) {
+        std::remove("work/logfile_03.txt");
+        std::atomic<uint32_t> code{0};
+        std::thread core([&] { code = RunCore(state_, "QrvCore_78.exe", "work/", "03", 0); });
+        bool stopped = false;
+        for (int i = 0; i < 1000 && !stopped; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            stopped = gCoreRecord.running.load() != 0 && FileExists("work/logfile_03.txt") &&
+                      StopCore() == 0;
+        }
+        ASSERT_TRUE(stopped) << "run " << run;
+        if (run == 1) {
+            qrvtest::ClearSleeps();
+            EXPECT_FALSE(WaitForCoreEnd(30000));
+            EXPECT_EQ(qrvtest::SleepsOf(1000), 30u);
+            ::kill(static_cast<pid_t>(gCoreRecord.process_id.load()), SIGKILL);
+        } else {
+            v3SetSleepHook(nullptr);
+            const auto asked = std::chrono::steady_clock::now();
+            EXPECT_TRUE(WaitForCoreEnd(30000));
+            EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(5));
+            // Its end is marked as it is reaped, before the run returns.
+            EXPECT_NE(Journal().find("exit 102\n"), std::string::npos) << Journal();
+            EXPECT_EQ(gCoreRecord.running.load(), 0u);
+        }
+        core.join();
+    }
 }
 
 TEST_F(RunCoreTest, StopCoreOfTheDeadlineCheckKeepsCopying) {

@@ -100,13 +100,39 @@ TEST_F(WorkCycleProcessTest, CtrlCStopsTheCoreAndTheUnitResumesNextTime) {
         << Journal();
 }
 
+// A service manager ends whatever is left of the service as soon as the
+// client has ended: the core's checkpoint must be written by then.
+TEST_F(WorkCycleProcessTest, TerminateWaitsForTheCoreToWriteItsCheckpoint) {
+    WriteFileText(script_, "on_sigint checkpoint 500\nlog Core working\nprogress 5 100\nsleep_ms 60000\nexit 100\n");
+    ChildProcess qrv3(qrvtest::BinPath("qrv3"), {}, CoreEnv());
+    ASSERT_TRUE(JournalShows(qrv3, "start 1 ")) << qrv3.output();
+    ASSERT_TRUE(qrv3.WaitForOutput("] Core working\n", 10000)) << qrv3.output();
+    qrv3.Signal(SIGTERM);
+    EXPECT_EQ(qrv3.WaitExit(), 0);
+    // Read at once: the core ended before the client did.
+    EXPECT_NE(Journal().find("signal 2\nexit 102\n"), std::string::npos) << Journal();
+    EXPECT_NE(ReadFileText("work/logfile_03.txt").find("Checkpoint written, stopping on signal 2"),
+              std::string::npos);
+    const std::string out = qrv3.output();
+    EXPECT_TRUE(qrvtest::EndsWith(out, "\nQuorvel Client Shutdown.\n")) << out;
+    EXPECT_EQ(out.find("Checkpoint written"), std::string::npos) << out;
+    EXPECT_EQ(StoredStatus(3), kSlotReady);
+}
+
 TEST_F(WorkCycleProcessTest, CoreThatIgnoresTheStopStillFollowsItsLifeline) {
     WriteFileText(script_, "on_sigint ignore\nlog Deaf core\nsleep_ms 60000\nexit 100\n");
     ChildProcess qrv3(qrvtest::BinPath("qrv3"), {}, CoreEnv());
     ASSERT_TRUE(JournalShows(qrv3, "start 1 ")) << qrv3.output();
     ASSERT_TRUE(qrv3.WaitForOutput("] Deaf core\n", 10000));
     qrv3.Signal(SIGINT);
-    EXPECT_EQ(qrv3.WaitExit(), 0);
+    // The client gives the core its time to answer (the bound itself is
+    // checked in process, in the sleep hook's time) ...
+    ASSERT_TRUE(JournalShows(qrv3, "signal 2\n", 10000)) << Journal();
+    EXPECT_EQ(qrv3.WaitExit(300), -1);
+    EXPECT_EQ(qrv3.output().find("Shutdown"), std::string::npos) << qrv3.output();
+    // ... and the service manager ends it when that time is up.
+    qrv3.Signal(SIGKILL);
+    qrv3.WaitExit();
     // The core heard the stop, ignored it, and ended once the client was gone.
     ASSERT_TRUE(JournalShows(qrv3, "lifeline gone\n", 10000)) << Journal();
     EXPECT_NE(Journal().find("signal 2\nlifeline gone\nexit 102\n"), std::string::npos) << Journal();
