@@ -9,10 +9,10 @@ and convert. One model holds the client's clock:
 
 where t is the real time, t0 the start of the run and steps the sum of the
 clock steps injected so far. libfaketime counts a process's speed-up from
-the moment it loaded, so each client start gets its own spec file with the
+the moment it loaded, so each client start gets its own timestamp file with the
 offset that puts it on this line; FAKETIME_DONT_RESET makes the cores it
 starts inherit its start instead of beginning a clock of their own. Steps
-are written into the spec file of the running client (re-read each real
+are written into the timestamp file of the running client (re-read each real
 second), so the client and its cores step together.
 """
 
@@ -37,8 +37,8 @@ class SimClock(object):
         self.t0 = time.time()
         self.steps = 0.0
         self.folder = folder
-        self.spec = None          # the running client's spec file
-        self.spec_start = None    # real time its process tree began
+        self.stamp_file = None          # the running client's timestamp file
+        self.stamp_start = None    # real time its process tree began
         os.makedirs(folder, exist_ok=True)
 
     def restart(self):
@@ -67,23 +67,23 @@ class SimClock(object):
         return (start - self.t0) * (self.rate - 1.0) + self.steps
 
     def _write(self):
-        text = "%+.3f x%g\n" % (self._offset(self.spec_start), self.rate)
-        tmp = self.spec + ".tmp"
+        text = "%+.3f x%g\n" % (self._offset(self.stamp_start), self.rate)
+        tmp = self.stamp_file + ".tmp"
         with open(tmp, "w") as f:
             f.write(text)
-        os.replace(tmp, self.spec)
+        os.replace(tmp, self.stamp_file)
 
     def client_env(self, env, launch_number):
-        """The environment for a new client process tree, with its own spec
+        """The environment for a new client process tree, with its own timestamp
         file (written now, for a process that loads a moment from now)."""
         lib = faketime_library()
         if lib is None:
             raise RuntimeError("libfaketime is missing (Debian package libfaketime)")
-        self.spec = os.path.join(self.folder, "client-%04d.rc" % launch_number)
-        self.spec_start = time.time()
+        self.stamp_file = os.path.join(self.folder, "client-%04d.rc" % launch_number)
+        self.stamp_start = time.time()
         self._write()
         env = dict(env)
-        env.update({"LD_PRELOAD": lib, "FAKETIME_TIMESTAMP_FILE": self.spec,
+        env.update({"LD_PRELOAD": lib, "FAKETIME_TIMESTAMP_FILE": self.stamp_file,
                     "FAKETIME_DONT_RESET": "1", "FAKETIME_CACHE_DURATION": "1"})
         env.pop("FAKETIME", None)   # it would take priority over the file
         return env
@@ -91,5 +91,5 @@ class SimClock(object):
     def step(self, seconds):
         """Steps the client's clock by `seconds` (negative: back)."""
         self.steps += seconds
-        if self.spec:
+        if self.stamp_file:
             self._write()
