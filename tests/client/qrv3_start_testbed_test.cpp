@@ -37,6 +37,17 @@ protected:
         Qrv3Test::SetUp();
         ASSERT_TRUE(qrvtest::InPrivateNetwork()) << "ctest runs this test through netns-run";
     }
+
+    // A folder the registry names (so that nothing else is said first) with
+    // one unit waiting in slot 0: what the lock tests hold or refuse.
+    void NamedFolderWithOneReadyUnit() {
+        qrvtest::WriteFileText("registry/HKCU.txt",
+                               "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
+        std::unique_ptr<WorkQueue> queue = NewWorkQueue();
+        ASSERT_NE(queue, nullptr);
+        queue->entries[0].status = kSlotReady;
+        ASSERT_EQ(SaveQueue(queue.get()), 0);
+    }
 };
 
 // Month name and day as the full stamp prints them, for a clock reading.
@@ -310,13 +321,8 @@ std::map<std::string, std::string> FolderContents(const std::vector<std::string>
 // with code 1 and changes nothing there; showing the queue only reads and
 // still works. A holder killed outright leaves its lock file, but no lock.
 TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
-    // The registry names the folder, so that nothing else is said first.
-    qrvtest::WriteFileText("registry/HKCU.txt",
-                           "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
-    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
-    ASSERT_NE(queue, nullptr);
-    queue->entries[0].status = kSlotReady;
-    ASSERT_EQ(SaveQueue(queue.get()), 0);
+    NamedFolderWithOneReadyUnit();
+    if (HasFatalFailure()) return;
 
     ChildProcess holder(qrvtest::BinPath("qrv3"), {"-config"}, Env());
     ASSERT_TRUE(holder.WaitForOutput("User name [Tester]? ")) << holder.output();
@@ -367,12 +373,8 @@ TEST_F(Qrv3StartTest, ASecondClientLeavesAHeldFolderUntouched) {
 // Each refuses every start that could change the folder with one line and
 // code 1, touching nothing; showing the queue still works.
 TEST_F(Qrv3StartTest, ALockFileThatIsNotTheClientsOwnRefusesTheStart) {
-    qrvtest::WriteFileText("registry/HKCU.txt",
-                           "[Software\\Tarnwick\\Quorvel]\nDirName=sz:" + dir() + "\n\n");
-    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
-    ASSERT_NE(queue, nullptr);
-    queue->entries[0].status = kSlotReady;
-    ASSERT_EQ(SaveQueue(queue.get()), 0);
+    NamedFolderWithOneReadyUnit();
+    if (HasFatalFailure()) return;
     ASSERT_EQ(mkdir("elsewhere", 0700), 0);
     qrvtest::WriteFileText("elsewhere/lock", "");
     const struct {
