@@ -97,5 +97,10 @@ int SaveQueue(WorkQueue* queue) {
         if (queue->entries[i].status != kSlotFetching) continue;
         StoreLE32(bytes + kQueueEntriesOffset + i * kQueueEntrySize + kEntryStatus, kSlotEmpty);
     }
-    return v3FileReplaceAtomically(kQueueFileName, bytes, sizeof bytes) == 0 ? 0 : -1;
+    if (v3FileReplaceAtomically(kQueueFileName, bytes, sizeof bytes) == 0) return 0;
+    // The file is the only record of the units: left stale on a full disk,
+    // the next start fetches over a unit it still names as empty, and the
+    // unit is lost. Its size never changes, so the old blocks take the new
+    // record where a replacement found no room.
+    return v3FileOverwriteInPlace(kQueueFileName, bytes, sizeof bytes) == 0 ? 0 : -1;
 }

@@ -138,6 +138,25 @@ FileResult v3FileReplaceAtomically(const char* path, const void* data, uint64_t 
     return kFileOk;
 }
 
+FileResult v3FileOverwriteInPlace(const char* path, const void* data, uint64_t size) {
+    if (path == nullptr || data == nullptr) return kFileErrMissingArgument;
+    char prepared[kFilePathMax + 1];
+    FileResult rc = v3FilePreparePath(prepared, path);
+    if (rc != kFileOk) return rc;
+    // Neither a link (the write would land wherever it points) nor a file
+    // another holder keeps locked against writers is ours to overwrite.
+    FileDescriptor fd;
+    FsStatus s = PlatformFileOpen(prepared, kFsWrite | kFsNoFollow | kFsProbeLock, fd.out());
+    if (s != FsStatus::kOk) return FileFailure(s);
+    uint64_t have = 0;
+    if (PlatformFileSize(fd.get(), &have) != FsStatus::kOk) return kFileErrFailed;
+    if (have != size) return kFileErrSize;
+    uint64_t put = 0;
+    if (size > 0 && PlatformFileWriteAt(fd.get(), 0, data, size, &put) != FsStatus::kOk) return kFileErrFailed;
+    if (PlatformFileSync(fd.get()) != FsStatus::kOk) return kFileErrFailed;
+    return fd.Close() == FsStatus::kOk ? kFileOk : kFileErrFailed;
+}
+
 FileResult v3FileMoveAside(const char* path, const char* suffix) {
     if (path == nullptr || suffix == nullptr) return kFileErrMissingArgument;
     char prepared[kFilePathMax + 1];

@@ -27,6 +27,17 @@ inline constexpr uint32_t kSecretFilePermissions = 0600;
 FileResult v3FileReplaceAtomically(const char* path, const void* data, uint64_t size,
                                    uint32_t permissions = kReplaceKeepsPermissions);
 
+// Writes data over path's content in place, for a record whose replacement
+// could not be made (a full disk, a quota): path must already be a regular
+// file of exactly size bytes, so that a file system that writes in place
+// needs no new block for it. Then pushes it to the disk. Not atomic: a crash
+// in the middle of the write may leave a mixture of old and new bytes, so
+// only a record that would otherwise stay stale (and lose what it alone
+// knows) is saved this way, and only after v3FileReplaceAtomically failed.
+// 0; -16 when path's size is not size; -18 argument missing; other codes of
+// the family as v3FileOpen gives them; -1 when the write or the push fails.
+FileResult v3FileOverwriteInPlace(const char* path, const void* data, uint64_t size);
+
 // Renames a damaged file aside as path + suffix ("queue.dat" ->
 // "queue.dat.bad"), replacing an older file of that name, so that a fresh
 // file can take its place while the damaged one stays for inspection.

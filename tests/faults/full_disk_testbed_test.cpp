@@ -161,18 +161,51 @@ protected:
     qrvfault::SmallDisk disk_;
 };
 
+// queue.dat alone does not keep its old content when it cannot be replaced:
+// it is the only record of the units, and a stale one names a slot empty
+// whose unit the next start then fetches over. Its size never changes, so
+// the record is written over the old one in place, on a full disk and when
+// any step of the replacement fails. Without an old file to take it, the
+// save fails and leaves nothing behind.
 TEST_F(SaveOnFullDiskTest, QueueDat) {
     std::unique_ptr<WorkQueue> queue = NewWorkQueue();
     ASSERT_NE(queue, nullptr);
     queue->entries[3].status = kSlotReady;
-    queue->entries[3].set_core_name("the unit");
     ASSERT_EQ(SaveQueue(queue.get()), 0);
-    // The change to be saved: the unit is finished.
-    queue->entries[3].status = kSlotDone;
-    ExpectSafeOnFullDisk({"queue.dat", kQueueFileSize, [&] { return SaveQueue(queue.get()); }, ""});
-    std::unique_ptr<WorkQueue> loaded = LoadQueueCopy();
-    ASSERT_NE(loaded, nullptr);
-    EXPECT_EQ(loaded->entries[3].core_name(), "the unit");
+    int change = 0;
+    const auto expect_saved = [&] {
+        const std::string name = "unit " + std::to_string(++change);
+        queue->entries[3].set_core_name(name.c_str());
+        const auto before = qrvfault::Snapshot(disk_path_);
+        EXPECT_EQ(SaveQueue(queue.get()), 0);
+        const auto after = qrvfault::Snapshot(disk_path_);
+        EXPECT_EQ(Changed(before, after), std::vector<std::string>{"queue.dat"})
+            << qrvfault::Differences(before, after);
+        std::unique_ptr<WorkQueue> loaded = LoadQueueCopy();
+        ASSERT_NE(loaded, nullptr);
+        EXPECT_EQ(loaded->entries[3].core_name(), name);
+        EXPECT_EQ(loaded->entries[3].status, kSlotReady);
+    };
+    for (size_t keep = 0; keep <= PagesFor(kQueueFileSize); ++keep) {
+        SCOPED_TRACE(std::to_string(keep) + " pages free");
+        EXPECT_TRUE(disk_.Fill(keep)) << disk_.FreePages() << " pages free";
+        expect_saved();
+        disk_.Free();
+    }
+    for (const auto& [step, name] : kSteps) {
+        SCOPED_TRACE(std::string("failing ") + name);
+        g_failing_step = step;
+        v3FileSetReplaceFaultHook(FailStep);
+        expect_saved();
+        v3FileSetReplaceFaultHook(nullptr);
+    }
+
+    ASSERT_EQ(unlink("queue.dat"), 0);
+    EXPECT_TRUE(disk_.Fill(0));
+    const auto before = qrvfault::Snapshot(disk_path_);
+    EXPECT_NE(SaveQueue(queue.get()), 0);
+    EXPECT_EQ(qrvfault::Snapshot(disk_path_), before);
+    disk_.Free();
 }
 
 TEST_F(SaveOnFullDiskTest, ClientCfg) {
@@ -291,7 +324,6 @@ TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
     ASSERT_TRUE(disk_.Fill(0));
     const size_t filled_at = client.output().size();
     const std::string config = qrvtest::ReadFileText("client.cfg");
-    const std::string queue = qrvtest::ReadFileText("queue.dat");
     // The results still reach the server. The unit's cleanup frees its
     // pages; they are taken again, so that the next unit finds no room.
     ASSERT_TRUE(WaitForSummary(client, "units_accepted", 1)) << client.output();
@@ -322,9 +354,14 @@ TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
         EXPECT_NE(after_fill.find("wudata_"), std::string::npos) << after_fill;
     }
 
-    // Nothing on the disk was damaged or left half-written.
+    // Nothing on the disk was damaged or left half-written. queue.dat, the
+    // one record that cannot wait for room, followed the client in place:
+    // the returned unit's slot is empty again, and the slot it fetched into
+    // was never stored as anything else.
     EXPECT_EQ(qrvtest::ReadFileText("client.cfg"), config);
-    EXPECT_EQ(qrvtest::ReadFileText("queue.dat"), queue);
+    std::unique_ptr<WorkQueue> saved = LoadQueueCopy();
+    ASSERT_NE(saved, nullptr);
+    for (const QueueEntry& entry : saved->entries) EXPECT_EQ(entry.status, kSlotEmpty);
     for (const auto& [name, bytes] : qrvfault::Snapshot(disk_path_)) {
         EXPECT_EQ(name.find(".new-"), std::string::npos) << "left behind: " << name;
     }

@@ -151,6 +151,42 @@ TEST_F(AtomicFileTest, LockedTargetIsNotReplaced) {
     EXPECT_EQ(Replace("QRVlog.txt", "other"), kFileOk);
 }
 
+// The in-place overwrite is for a record that keeps its size; anything else
+// (another size, no file, a link, a locked file) is refused untouched.
+TEST_F(AtomicFileTest, OverwriteInPlaceTakesOnlyTheSameSizedFileItself) {
+    const std::string next = "new record";
+    const auto overwrite = [&](const char* path) {
+        return v3FileOverwriteInPlace(path, next.data(), next.size());
+    };
+    WriteFileText("queue.dat", "old record");
+    const ino_t inode = [] {
+        struct stat st;
+        return stat("queue.dat", &st) == 0 ? st.st_ino : 0;
+    }();
+    ASSERT_EQ(overwrite("queue.dat"), kFileOk);
+    EXPECT_EQ(ReadFileText("queue.dat"), next);
+    struct stat st;
+    ASSERT_EQ(stat("queue.dat", &st), 0);
+    EXPECT_EQ(st.st_ino, inode) << "the record went into a new file, which needs new blocks";
+
+    WriteFileText("short.dat", "old");
+    EXPECT_EQ(overwrite("short.dat"), kFileErrSize);
+    EXPECT_EQ(ReadFileText("short.dat"), "old");
+    EXPECT_EQ(overwrite("missing.dat"), kFileErrNotFound);
+    EXPECT_EQ(Entries(".").count("missing.dat"), 0u);
+    WriteFileText("elsewhere.dat", "old record");
+    ASSERT_EQ(symlink("elsewhere.dat", "link.dat"), 0);
+    EXPECT_NE(overwrite("link.dat"), kFileOk);
+    EXPECT_EQ(ReadFileText("elsewhere.dat"), "old record");
+    WriteFileText("held.dat", "old record");
+    int fd = open("held.dat", O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX | LOCK_NB), 0);
+    EXPECT_NE(overwrite("held.dat"), kFileOk);
+    close(fd);
+    EXPECT_EQ(ReadFileText("held.dat"), "old record");
+}
+
 TEST_F(AtomicFileTest, ConcurrentReplacementsNeverMix) {
     const std::string a(100000, 'a');
     const std::string b(50000, 'b');
