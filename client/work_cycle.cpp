@@ -27,7 +27,7 @@ WorkCycleOps DefaultWorkCycleOps(ClientState& state) {
     ops.download_core = [s](uint32_t type, const char* file, const char* location, uint8_t options) {
         return ::DownloadCore(AccessOf(*s), type, file, location, options);
     };
-    ops.send_finished = [s](WorkQueue*, uint32_t index) { return SendFinishedUnit(s->results, index); };
+    ops.send_finished = [s](WorkQueue*, uint32_t index) { return SendFinishedUnitInTurn(s->results, index); };
     ops.send_all = [s](WorkQueue*) { return SendAllFinished(s->results); };
     ops.check_deadlines = [s](WorkQueue*) { CheckDeadlines(s->results); };
     ops.autosend = AutosendThread;

@@ -1,8 +1,8 @@
 #include "conversation/return_results.h"
 
-#include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "log/log.h"
 #include "net/network_permission.h"
@@ -15,10 +15,10 @@
 
 namespace {
 
-// Set while one unit is being sent. The work cycle and the autosend thread
-// both send; a test-and-set that is one atomic step keeps their uploads from
-// ever overlapping (two plain reads could both find it clear).
-std::atomic<uint32_t> g_sending{0};
+// Held while one unit is being sent. The work cycle and the autosend thread
+// both send; their uploads never overlap. A pass that finds it held skips
+// the unit (a later pass sends it); the work cycle waits for it instead.
+std::mutex g_sending;
 
 // The slots with status, in the visiting order 1..9, 0, as they stand now.
 uint32_t SlotsWithStatus(WorkQueue* queue, uint32_t status, uint32_t out[kQueueSlots]) {
@@ -107,14 +107,20 @@ void ExpireSlots(WorkQueue* queue, uint32_t status, bool remove, UnitDeleter del
 }  // namespace
 
 int SendFinishedUnit(const ResultReturn& r, uint32_t index) {
-    if (g_sending.exchange(1) != 0) {
-        // The flag belongs to the send in progress; it stays set.
+    std::unique_lock<std::mutex> hold(g_sending, std::try_to_lock);
+    if (!hold.owns_lock()) {
         LogAt(kLogFullTrace, "- Already sending work\n");
         return -1;
     }
-    const int result = r.queue != nullptr && r.upload ? SendUnit(r.queue, index, r.upload) : -1;
-    g_sending.store(0);
-    return result;
+    return r.queue != nullptr && r.upload ? SendUnit(r.queue, index, r.upload) : -1;
+}
+
+int SendFinishedUnitInTurn(const ResultReturn& r, uint32_t index) {
+    // Skipped while the autosend pass was busy with another unit, the unit
+    // just finished would wait for the next pass, hours away; the send in
+    // progress ends within its exchange deadline.
+    std::lock_guard<std::mutex> hold(g_sending);
+    return r.queue != nullptr && r.upload ? SendUnit(r.queue, index, r.upload) : -1;
 }
 
 int SendAllFinished(const ResultReturn& r) {

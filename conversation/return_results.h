@@ -35,6 +35,10 @@ struct ResultReturn {
 // Sends the results of the DONE unit in slot index. 0 when the server took
 // them (the slot is then EMPTY), -1 otherwise.
 int SendFinishedUnit(const ResultReturn& r, uint32_t index);
+// As SendFinishedUnit, but a send in progress (the autosend pass's) is
+// waited for rather than taken as a reason to skip: the work cycle's own
+// unit goes now, not at the next pass.
+int SendFinishedUnitInTurn(const ResultReturn& r, uint32_t index);
 
 // Sends every DONE unit. 0 when every send succeeded or there was nothing
 // to send, -1 when at least one failed.

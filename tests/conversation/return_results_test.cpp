@@ -196,10 +196,26 @@ TEST_F(ReturnResultsTest, UploadsNeverOverlap) {
     EXPECT_EQ(result, -1);
     EXPECT_NE(text.find("- Already sending work\n"), std::string::npos);
     EXPECT_EQ(g_uploads.load(), 0);
+    EXPECT_EQ(queue_->entries[2].status, kSlotDone) << "a refused send changes nothing";
+    // The work cycle's own unit waits for the send in progress, then goes
+    // (skipped, it would wait hours for the next autosend pass).
+    int in_turn = 1;
+    std::atomic<bool> started{false};
+    std::thread waiting([&] {
+        started = true;
+        in_turn = SendFinishedUnitInTurn(With(FakeUpload), 2);
+    });
+    while (!started.load()) std::this_thread::yield();
+    // Time for it to find the send in progress (nothing to see while it waits).
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
     g_release = true;
     first.join();
+    waiting.join();
     EXPECT_EQ(queue_->entries[1].status, kSlotDone);
-    EXPECT_EQ(queue_->entries[2].status, kSlotDone) << "a refused send changes nothing";
+    EXPECT_EQ(g_uploads.load(), 1);
+    EXPECT_EQ(in_turn, 0);
+    EXPECT_EQ(queue_->entries[2].status, kSlotEmpty);
+    PutDone(2);
 
     // Two threads sending all the time: never two uploads at once.
     SetLogVerbosity(1);
