@@ -52,8 +52,9 @@ void ShutdownWithCode(int signal, int exit_code) {
     // this client's alone while it holds the lock, so every part file in it
     // is this client's.
     if (PlatformFolderLockHeld()) RemoveCoreBundleParts();
-    LogWrite("\nQuorvel Client Shutdown.\n");
-    CloseLog();
+    // Other threads may still be at work (an upload, the autosend pass):
+    // nothing they say may follow the shutdown line.
+    LogLastWords("\nQuorvel Client Shutdown.\n");
     v3Exit(exit_code);
 }
 

@@ -84,3 +84,8 @@ int OpenLog(LogStream** fallback);
 // Pushes the log to the disk and closes it; later output reaches the console
 // only.
 void CloseLog();
+// The process's last line: writes text (as LogWrite) and closes the log as
+// CloseLog does, and from then on the console takes no line either. One step
+// under the log lock, so that a thread still at work while the process ends
+// cannot write after it.
+void LogLastWords(const char* text);

@@ -130,9 +130,16 @@ int OpenLog(LogStream** fallback) {
     return 0;
 }
 
-void CloseLog() {
-    LogStream* stream = LogSwapTarget(nullptr);
+namespace {
+
+void PushAndClose(LogStream* stream) {
     if (!stream) return;
     PlatformFileSync(stream->file.descriptor);
     v3FileClose(&stream->file);
 }
+
+}  // namespace
+
+void CloseLog() { PushAndClose(LogSwapTarget(nullptr)); }
+
+void LogLastWords(const char* text) { PushAndClose(LogWriteAndSeal(text)); }

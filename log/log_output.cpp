@@ -19,8 +19,11 @@ std::atomic<bool> g_console_echo{false};
 std::mutex g_log_mutex;
 bool g_line_start = true;
 LogStream* g_target = nullptr;
+// Set by the process's last line: nothing is written after it.
+bool g_sealed = false;
 
 void WriteLocked(const char* text, size_t length) {
+    if (g_sealed) return;
     if (g_console_echo.load()) {
         fwrite(text, 1, length, stdout);
         fflush(stdout);
@@ -38,6 +41,16 @@ void WriteLocked(const char* text, size_t length) {
 uint32_t LogVerbosity() { return g_verbosity.load(); }
 void SetLogVerbosity(uint32_t level) { g_verbosity.store(level); }
 void LogSetConsoleEcho(bool on) { g_console_echo.store(on); }
+
+LogStream* LogWriteAndSeal(const char* text) {
+    std::lock_guard<std::mutex> lock(g_log_mutex);
+    WriteLocked(text, strlen(text));
+    g_console_echo.store(false);
+    g_sealed = true;
+    LogStream* old = g_target;
+    g_target = nullptr;
+    return old;
+}
 
 LogStream* LogSwapTarget(LogStream* stream) {
     std::lock_guard<std::mutex> lock(g_log_mutex);

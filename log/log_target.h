@@ -16,6 +16,10 @@ struct LogStream {
 // returns the previous target. Taken under the log lock, so a line being
 // written finishes in the old target.
 LogStream* LogSwapTarget(LogStream* stream);
+// Writes text to the target and the console, then takes the target away
+// (returned, to be closed) and silences the console for good, all under the
+// log lock.
+LogStream* LogWriteAndSeal(const char* text);
 
 // Rotates the target if its last write took it to its rotation size: at a
 // line end (the last byte written was a line feed), or anywhere once it is

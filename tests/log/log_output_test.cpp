@@ -148,4 +148,33 @@ TEST_F(LogOutputTest, NothingReachesAClosedLog) {
     EXPECT_EQ(ReadFileText("QRVlog.txt"), kOpeningLine);
 }
 
+// The shutdown line is the process's last: a thread still at work when it
+// is written (an upload ending, say) writes nothing after it, neither to
+// the log nor to the console. Sealing lasts for the process, so it runs in
+// a child of its own.
+TEST_F(LogOutputTest, NothingFollowsTheLastWords) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const auto last_words = [] {
+        OpenLog(nullptr);
+        fflush(stdout);
+        const int capture = open("console.txt", O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (capture < 0 || dup2(capture, 1) < 0) _exit(2);
+        LogSetConsoleEcho(true);
+        LogLastWords("\nQuorvel Client Shutdown.\n");
+        LogPrint("+ Results successfully sent\n");
+        LogWrite("late\n");
+        LogSetConsoleEcho(true);
+        LogPrint("later\n");
+        fflush(stdout);
+        const bool console = ReadFileText("console.txt") == "\nQuorvel Client Shutdown.\n";
+        const bool file = ReadFileText("QRVlog.txt") == std::string(kOpeningLine) + "\r\nQuorvel Client Shutdown.\r\n";
+        if (!console || !file) {
+            fprintf(stderr, "console [%s] log [%s]", ReadFileText("console.txt").c_str(),
+                    ReadFileText("QRVlog.txt").c_str());
+        }
+        _exit(console && file ? 0 : 1);
+    };
+    EXPECT_EXIT(last_words(), testing::ExitedWithCode(0), "");
+}
+
 }  // namespace
