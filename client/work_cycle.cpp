@@ -1,6 +1,7 @@
 #include "client/work_cycle.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "core/core_file.h"
 #include "client/client_records.h"
@@ -20,8 +21,11 @@ WorkCycleOps DefaultWorkCycleOps(ClientState& state) {
     WorkCycleOps ops;
     ClientState* s = &state;
     ops.get_work = [s](WorkQueue* queue, uint32_t* index) {
-        return GetWork(queue, index, [s](QueueEntry* entry, const char* work_file, WorkQueue* q) {
-            return FetchWork(AccessOf(*s), entry, work_file, q);
+        // One held unit for all the tries of this fetch: a unit the disk
+        // refused is written again, not fetched anew.
+        auto held = std::make_shared<HeldUnit>();
+        return GetWork(queue, index, [s, held](QueueEntry* entry, const char* work_file, WorkQueue* q) {
+            return FetchWork(AccessOf(*s), entry, work_file, q, held.get());
         });
     };
     ops.download_core = [s](uint32_t type, const char* file, const char* location, uint8_t options) {

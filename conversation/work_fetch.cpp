@@ -128,10 +128,51 @@ void ReportConnectionsClosed(NetworkPermission& permission) {
     }
 }
 
+// Less free space than this on the work folder's disk, and no unit is asked
+// for: one page, the least any file takes.
+constexpr uint64_t kFetchRoomBytes = 4096;
+
+// On a disk without a free block a unit's data has nowhere to go: asked for
+// anyway, the unit is thrown away (or held until the client stops) while
+// the server waits for its return. When the space cannot be told, the fetch
+// goes ahead and the write decides.
+bool DiskHasRoom(const char* work_file) {
+    char folder[kFilePathMax + 1];
+    const char* slash = strrchr(work_file, '/');
+    const size_t n = slash == nullptr ? 0 : static_cast<size_t>(slash - work_file);
+    if (n == 0 || n > kFilePathMax) {
+        strcpy(folder, ".");
+    } else {
+        memcpy(folder, work_file, n);
+        folder[n] = '\0';
+    }
+    uint64_t free_bytes = 0;
+    if (v3FileFreeBytes(folder, &free_bytes) != kFileOk || free_bytes >= kFetchRoomBytes) return true;
+    LogAt(kLogNormal, "- Error: No room on the disk for a unit's data in %s; no work is fetched\n", folder);
+    return false;
+}
+
+// A held unit's second chance at the disk; no server is asked.
+int WriteHeldUnit(HeldUnit* held, QueueEntry* entry, const char* work_file) {
+    const int written = WriteWorkData(work_file, held->data.get(), held->size);
+    if (written != 0) {
+        LogAt(kLogNormal, "- Error: Could not write the unit's data to %s\n", work_file);
+        return written;
+    }
+    LogAt(kLogNormal, "+ Wrote the unit kept since the last try\n");
+    *entry = held->entry;
+    held->data.reset();
+    held->size = 0;
+    return 0;
+}
+
 }  // namespace
 
-int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_file, WorkQueue* queue) {
+int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_file, WorkQueue* queue,
+              HeldUnit* held) {
     if (entry == nullptr || work_file == nullptr || queue == nullptr) return -1;
+    if (held != nullptr && held->data) return WriteHeldUnit(held, entry, work_file);
+    if (!DiskHasRoom(work_file)) return -1;
     WorkHeader header{};
     AssignmentReply assignment{};
     LogAt(kLogNormal, "+ Attempting to get work packet\n");
@@ -174,6 +215,15 @@ int FetchWork(const ServerAccess& access, QueueEntry* entry, const char* work_fi
     if (filled.server_port() == 0) filled.set_server_port(CurrentServerPort());
     filled.set_packet_type(kStoredHeaderType);
     const int written = WriteWorkData(work_file, data.get(), size);
-    if (written == 0) *entry = filled;
+    if (written == 0) {
+        *entry = filled;
+        return 0;
+    }
+    LogAt(kLogNormal, "- Error: Could not write the unit's data to %s\n", work_file);
+    if (held != nullptr) {
+        held->entry = filled;
+        held->data = std::move(data);
+        held->size = size;
+    }
     return written;
 }

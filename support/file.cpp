@@ -281,6 +281,16 @@ FileResult v3FileStatus(v3FileStatusRecord* status, const char* path) {
     return kFileOk;
 }
 
+FileResult v3FileFreeBytes(const char* path, uint64_t* bytes) {
+    if (bytes == nullptr) return kFileErrMissingArgument;
+    char prepared[kFilePathMax + 1];
+    FileResult rc = v3FilePreparePath(prepared, path);
+    if (rc != kFileOk) return rc;
+    FsStatus s = PlatformFreeBytes(prepared, bytes);
+    if (s == FsStatus::kNotFound || s == FsStatus::kNotDirectory) return kFileErrNotFound;
+    return s == FsStatus::kOk ? kFileOk : kFileErrFailed;
+}
+
 ScopedFile::~ScopedFile() {
     if (file_.open) v3FileClose(&file_);
 }

@@ -143,6 +143,8 @@ FileResult v3FileRename(const char* from, const char* to);
 // Fills status for path (links followed). -2 for a null record or a missing
 // path, -1 for another failure.
 FileResult v3FileStatus(v3FileStatusRecord* status, const char* path);
+// Bytes the client may still write on the file system that holds path.
+FileResult v3FileFreeBytes(const char* path, uint64_t* bytes);
 
 // Owns a v3File and closes it when it goes out of scope.
 class ScopedFile {

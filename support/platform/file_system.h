@@ -95,6 +95,10 @@ inline constexpr uint32_t kFsKindOther = 4;
 // Status of path, following symbolic links.
 FsStatus PlatformFileInfo(const char* path, FsInfo* info);
 
+// Bytes that an unprivileged writer may still put on the file system that
+// holds path.
+FsStatus PlatformFreeBytes(const char* path, uint64_t* bytes);
+
 // Creates one directory (permissions 0700); its parent must exist.
 FsStatus PlatformDirectoryMake(const char* path);
 // Pushes a directory's entries (a rename just made in it) to the disk.

@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -267,6 +268,13 @@ FsStatus PlatformFileInfo(const char* path, FsInfo* info) {
     info->access_seconds = static_cast<int64_t>(st.st_atim.tv_sec);
     info->modify_seconds = static_cast<int64_t>(st.st_mtim.tv_sec);
     info->change_seconds = static_cast<int64_t>(st.st_ctim.tv_sec);
+    return FsStatus::kOk;
+}
+
+FsStatus PlatformFreeBytes(const char* path, uint64_t* bytes) {
+    struct statvfs fs;
+    if (statvfs(path, &fs) != 0) return FromErrno(errno);
+    *bytes = static_cast<uint64_t>(fs.f_bavail) * static_cast<uint64_t>(fs.f_frsize);
     return FsStatus::kOk;
 }
 

@@ -267,6 +267,39 @@ TEST_F(SaveOnFullDiskTest, WorkData) {
     EXPECT_NE(said.find("+ Closed connections\n"), std::string::npos) << said;
 }
 
+// A unit the full disk refused is kept, said so, and written on the next
+// try once there is room: the server is not asked for another unit at each
+// retry while the one it sent expires unreturned.
+TEST_F(SaveOnFullDiskTest, WorkDataRefusedIsKeptForTheNextTry) {
+    const size_t unit = 3 * qrvfault::SmallDisk::PageSize() + 100;
+    ASSERT_TRUE(Configure("ws1", R"({"units": {"source": "random", "size": )" + std::to_string(unit) + "}}"));
+    std::unique_ptr<WorkQueue> queue = NewWorkQueue();
+    ASSERT_NE(queue, nullptr);
+    HeldUnit held;
+    QueueEntry entry;
+    std::string said;
+    ASSERT_TRUE(disk_.Fill(1));
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        qrvnet::ConsoleCapture console;
+        EXPECT_NE(FetchWork(Access(), &entry, "work/wudata_04.dat", queue.get(), &held), 0);
+        said += console.Text();
+    }
+    EXPECT_EQ(testbed_.Summary("units_issued"), 1) << said;
+    EXPECT_EQ(CountOf(said, "- Error: Could not write the unit's data to work/wudata_04.dat\n"), 3u) << said;
+    EXPECT_FALSE(qrvtest::FileExists("work/wudata_04.dat"));
+    EXPECT_EQ(entry.status, kSlotEmpty) << "the caller's entry is filled only once the data is on disk";
+
+    disk_.Free();
+    ASSERT_EQ(FetchWork(Access(), &entry, "work/wudata_04.dat", queue.get(), &held), 0);
+    EXPECT_EQ(testbed_.Summary("units_issued"), 1);
+    EXPECT_EQ(qrvtest::ReadFileText("work/wudata_04.dat").size(), unit);
+    EXPECT_NE(entry.server_address(), 0u);
+    EXPECT_FALSE(held.data);
+    // The next fetch with the same record asks the server again.
+    ASSERT_EQ(FetchWork(Access(), &entry, "work/wudata_05.dat", queue.get(), &held), 0);
+    EXPECT_EQ(testbed_.Summary("units_issued"), 2);
+}
+
 TEST_F(SaveOnFullDiskTest, StatusPage) {
     WriteStatusPageFor("Tester", "77");
     const std::string old_page = qrvtest::ReadFileText("MyQuorvel.html");
@@ -344,20 +377,17 @@ TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
     EXPECT_NE(after_fill.find("+ Results successfully sent\n"), std::string::npos) << out;
     EXPECT_NE(after_fill.find("+ Starting local stats count at 1\n"), std::string::npos) << out;
     EXPECT_NE(after_fill.find("- Warning: Could not save client.cfg (error -1)\n"), std::string::npos) << out;
-    // The second unit arrived, but had nowhere to go.
-    EXPECT_NE(after_fill.find("+ Closed connections\n"), std::string::npos) << out;
+    // No second unit is asked for while there is no room for its data.
+    EXPECT_NE(after_fill.find("- Error: No room on the disk for a unit's data in work; no work is fetched\n"),
+              std::string::npos)
+        << after_fill;
+    EXPECT_EQ(after_fill.find("+ Attempting to get work packet\n"), std::string::npos) << after_fill;
     EXPECT_EQ(CountOf(CoreJournal(), "start "), 1u) << CoreJournal();
-    if (qrvfault::RunKnownFaults()) {
-        // Known client fault: neither the failed saves of queue.dat nor the
-        // unit data that could not be written are reported.
-        EXPECT_NE(after_fill.find("Could not save work queue"), std::string::npos) << after_fill;
-        EXPECT_NE(after_fill.find("wudata_"), std::string::npos) << after_fill;
-    }
 
     // Nothing on the disk was damaged or left half-written. queue.dat, the
     // one record that cannot wait for room, followed the client in place:
-    // the returned unit's slot is empty again, and the slot it fetched into
-    // was never stored as anything else.
+    // the returned unit's slot is empty again, and the slot claimed for the
+    // next unit was never stored as anything else.
     EXPECT_EQ(qrvtest::ReadFileText("client.cfg"), config);
     std::unique_ptr<WorkQueue> saved = LoadQueueCopy();
     ASSERT_NE(saved, nullptr);
@@ -365,10 +395,9 @@ TEST_F(ClientOnFullDiskTest, DiskFillsWhileTheClientWorks) {
     for (const auto& [name, bytes] : qrvfault::Snapshot(disk_path_)) {
         EXPECT_EQ(name.find(".new-"), std::string::npos) << "left behind: " << name;
     }
-    // The finished unit was accepted; the one fetched onto the full disk is
-    // the only one the client could not keep, and it said so.
-    EXPECT_EQ(testbed_.Summary("units_issued"), 2);
-    ExpectNoUnitLost(disk_path_, 1);
+    // The finished unit was accepted, and no unit was thrown away.
+    EXPECT_EQ(testbed_.Summary("units_issued"), 1);
+    ExpectNoUnitLost(disk_path_, 0);
 }
 
 TEST_F(ClientOnFullDiskTest, StartOnAFullDisk) {
