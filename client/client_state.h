@@ -41,6 +41,9 @@ struct ClientState : Settings {
     std::atomic<uint32_t> service{0};  // -service: ignore log-off; " -service" to cores
     uint32_t edition_code = 0;   // 2 for this console client, set at start-up
     uint64_t benchmark = 0;      // the benchmark figure times 4, sent to the servers
+    // 1 while a unit that arrived is held in memory because the disk refused
+    // its data: a shutdown then gives it up, and says so.
+    std::atomic<uint32_t> unit_held{0};
 
     // Owned records made at start-up.
     LogStream* log_fallback = nullptr;  // the fallback log OpenLog made, if any

@@ -52,6 +52,11 @@ void ShutdownWithCode(int signal, int exit_code) {
     // this client's alone while it holds the lock, so every part file in it
     // is this client's.
     if (PlatformFolderLockHeld()) RemoveCoreBundleParts();
+    // Its data never reached the disk, so no later start knows of it: the
+    // server sees it return only after its deadline.
+    if (gClientState.unit_held.load() != 0) {
+        LogAt(kLogNormal, "- Giving up the unit whose data the disk refused: it was never written\n");
+    }
     // Other threads may still be at work (an upload, the autosend pass):
     // nothing they say may follow the shutdown line.
     LogLastWords("\nQuorvel Client Shutdown.\n");

@@ -25,7 +25,9 @@ WorkCycleOps DefaultWorkCycleOps(ClientState& state) {
         // refused is written again, not fetched anew.
         auto held = std::make_shared<HeldUnit>();
         return GetWork(queue, index, [s, held](QueueEntry* entry, const char* work_file, WorkQueue* q) {
-            return FetchWork(AccessOf(*s), entry, work_file, q, held.get());
+            const int fetched = FetchWork(AccessOf(*s), entry, work_file, q, held.get());
+            s->unit_held.store(held->data ? 1 : 0);
+            return fetched;
         });
     };
     ops.download_core = [s](uint32_t type, const char* file, const char* location, uint8_t options) {

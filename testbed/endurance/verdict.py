@@ -37,6 +37,8 @@ DEADLINE_LINE = re.compile(r"Unit \d+'s deadline \(.*\) has passed\.")
 CORE_DROP_LINE = re.compile(r"Deleting current work unit & continuing")
 # A unit whose results cannot be read is removed without a core clean-up.
 UNREADABLE_LINE = re.compile(r"Could not read unit \d+ file\. Removing from queue")
+# A unit the disk refused, held in memory and given up at a shutdown.
+HELD_DROP_LINE = "Giving up the unit whose data the disk refused"
 QUEUE_LINE = re.compile(r"^\d\d [ *](READY|DONE|ACTIVE)\b", re.M)
 
 
@@ -130,7 +132,7 @@ def queue_at_end(command, folder, env):
 
 def client_drops(run):
     """(units dropped at their deadline, after a core error, queue purges,
-    units removed for unreadable files),
+    units removed for unreadable files or given up unwritten),
     from what the client printed."""
     deadline = core = purge = unreadable = 0
     for path in glob.glob(os.path.join(run, "console", "launch-*.txt")):
@@ -139,7 +141,9 @@ def client_drops(run):
                 deadline += bool(DEADLINE_LINE.search(line))
                 core += bool(CORE_DROP_LINE.search(line))
                 purge += "Purging queue" in line
-                unreadable += bool(UNREADABLE_LINE.search(line))
+                # A unit held in memory because the disk refused its data,
+                # given up at a shutdown: it never had a file to remove.
+                unreadable += bool(UNREADABLE_LINE.search(line)) or HELD_DROP_LINE in line
     return deadline, core, purge, unreadable
 
 

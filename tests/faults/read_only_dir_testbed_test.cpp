@@ -172,6 +172,11 @@ TEST_F(ReadOnlyQueueTest, WorkGoesOnAsFarAsItCan) {
     // The unit fetched next cannot be written either: the client says so,
     // and keeps it to write at the next try rather than fetch another.
     EXPECT_NE(out.find("- Error: Could not write the unit's data to work/wudata_"), std::string::npos) << out;
+    // Stopped while it holds that unit, the client says the unit is gone.
+    EXPECT_NE(out.find("- Giving up the unit whose data the disk refused: it was never written\n"
+                       "\nQuorvel Client Shutdown.\n"),
+              std::string::npos)
+        << out;
     // Nothing changed on disk: queue.dat still holds the unit the client
     // gave up in memory, so it is worked on again once the folder can be
     // written. The one unit that was lost is the one fetched onto it.
