@@ -60,6 +60,13 @@ int PurgeQueue(WorkQueue* queue, const UnitDeleter& delete_unit) {
     if (queue == nullptr || !delete_unit) return -1;
     int result = 0;
     for (uint32_t i = 0; i < kQueueSlots; ++i) {
+        uint32_t status = kSlotEmpty;
+        {
+            QueueGuard guard(*queue);
+            status = queue->entries[i].status;
+        }
+        if (status == kSlotDone) continue;
+        if (status != kSlotEmpty) LogAt(kLogNormal, "- Purging unit %02u from the queue\n", i);
         if (delete_unit(i) != 0) result = -1;
     }
     return result;

@@ -40,7 +40,9 @@ using UnitDeleter = std::function<int(uint32_t index)>;
 // Start-up: deletes every slot whose status is none of the five known ones.
 void RemoveUnknownItems(WorkQueue* queue, const UnitDeleter& delete_unit);
 
-// Deletes every slot, whatever its status. 0 when every deletion was clean.
+// Deletes every slot except the finished ones (DONE), whose results are
+// good work waiting for the network, not part of what keeps failing; each
+// unit deleted is named in the log. 0 when every deletion was clean.
 int PurgeQueue(WorkQueue* queue, const UnitDeleter& delete_unit);
 
 // The number of DONE units issued by the server at address, counted in a

@@ -131,7 +131,7 @@ def queue_at_end(command, folder, env):
 
 
 def client_drops(run):
-    """(units dropped at their deadline, after a core error, queue purges,
+    """(units dropped at their deadline, after a core error, by a queue purge,
     units removed for unreadable files or given up unwritten),
     from what the client printed."""
     deadline = core = purge = unreadable = 0
@@ -140,7 +140,8 @@ def client_drops(run):
             for line in f:
                 deadline += bool(DEADLINE_LINE.search(line))
                 core += bool(CORE_DROP_LINE.search(line))
-                purge += "Purging queue" in line
+                # A purge names each unit it drops (and spares finished ones).
+                purge += "- Purging unit " in line
                 # A unit held in memory because the disk refused its data,
                 # given up at a shutdown: it never had a file to remove.
                 unreadable += bool(UNREADABLE_LINE.search(line)) or HELD_DROP_LINE in line
@@ -223,7 +224,7 @@ def account(r):
         "refused": sum(1 for u in units if u["status"] == "refused"),
         "log_deadline_drops": deadline_drops,
         "log_core_error_drops": core_drops,
-        "log_queue_purges": purges,
+        "log_purged_units": purges,
         "log_unreadable_removals": unreadable,
         "fileless_cleanups": fileless_cleanups(r.run),
         "queued_at_end": max(0, r.queue_at_end),
@@ -326,7 +327,7 @@ def table(r, acc, checks, starts, ratios, size, parts, work):
                 "damaged_reply", "dropped_by_client", "in_flight_at_kill",
                 "worked_then_vanished", "never_reached_a_core", "undelivered",
                 "lost", "accepted_twice", "queued_at_end", "log_deadline_drops",
-                "log_core_error_drops", "log_queue_purges", "log_unreadable_removals",
+                "log_core_error_drops", "log_purged_units", "log_unreadable_removals",
                 "fileless_cleanups"):
         lines.append("  %-22s %8d" % (key, acc[key]))
     lines += ["", "  faults injected (%d)" % faults, "  ---------------"]

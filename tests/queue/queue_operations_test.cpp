@@ -107,14 +107,24 @@ TEST_F(QueueOperationsTest, UnknownItemsAreReportedAndDeletedKnownOnesKept) {
               std::string::npos);
 }
 
-TEST_F(QueueOperationsTest, PurgeDeletesEverySlotAndReportsAnyFailure) {
+// A purge spares the finished units (their results wait only for the
+// network) and names each unit it deletes.
+TEST_F(QueueOperationsTest, PurgeDeletesEverySlotButTheFinishedAndReportsAnyFailure) {
     g_deleted.clear();
     g_refuse_slot = -1;
+    q.entries[2].status = kSlotDone;
+    q.entries[5].status = kSlotReady;
+    q.entries[8].status = kSlotActive;
+    BeginCapture();
     EXPECT_EQ(PurgeQueue(&q, RecordDelete), 0);
-    EXPECT_EQ(g_deleted.size(), 10u);
+    const std::string out = EndCapture();
+    EXPECT_EQ(g_deleted, (std::vector<uint32_t>{0, 1, 3, 4, 5, 6, 7, 8, 9}));
+    EXPECT_NE(out.find("] - Purging unit 05 from the queue\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("] - Purging unit 08 from the queue\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find("unit 02"), std::string::npos) << out;
     g_refuse_slot = 3;
     EXPECT_EQ(PurgeQueue(&q, RecordDelete), -1);
-    EXPECT_EQ(g_deleted.size(), 20u);  // a failure does not stop the purge
+    EXPECT_EQ(g_deleted.size(), 18u);  // a failure does not stop the purge
     g_refuse_slot = -1;
 }
 
